@@ -1,0 +1,264 @@
+// The registry stand-in: each root key is one text file in regedit's export
+// format (regfile.h), at the places paths.h names.
+//
+// A read sees the file as it is at the time of the call; a parsed copy is
+// kept and reused while the file's identity, size and modification time are
+// unchanged.  A write takes an exclusive lock on "<file>.lock", reads the
+// file afresh, changes it and puts the new text in place with a rename, so
+// writers of several processes lose no update and a crash leaves the old or
+// the new file, never a torn one.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include "platform/fault.h"
+#include "platform/platform.h"
+#include "platform/posix/paths.h"
+#include "platform/posix/regfile.h"
+
+namespace zw::plat {
+
+struct RegKeyImpl {
+  RegRoot root;
+  std::string path;  // full path, root included
+};
+
+namespace {
+
+const char* rootName(RegRoot root) {
+  return root == RegRoot::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+}
+
+std::string fileOf(RegRoot root) {
+  return root == RegRoot::CurrentUser ? paths::userRegistryFile() : paths::machineRegistryFile();
+}
+
+long refusedWith(fault::Call call) {
+  int error = 0;
+  return fault::injected(call, &error) ? error : kErrorSuccess;
+}
+
+bool readWhole(int fd, std::string* out) {
+  out->clear();
+  char buf[8192];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return true;
+    out->append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+// The parsed file of one root, reused while the file is unchanged.
+struct Snapshot {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = -1;
+  timespec mtime{};
+  std::shared_ptr<const reg::Document> doc;
+};
+
+std::mutex gCacheMutex;
+Snapshot gCache[2];
+
+std::shared_ptr<const reg::Document> load(RegRoot root) {
+  static const auto empty = std::make_shared<const reg::Document>();
+  std::string file = fileOf(root);
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return empty;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return empty;
+  }
+  Snapshot& cached = gCache[root == RegRoot::CurrentUser ? 0 : 1];
+  {
+    std::lock_guard<std::mutex> lock(gCacheMutex);
+    if (cached.doc && cached.dev == st.st_dev && cached.ino == st.st_ino &&
+        cached.size == st.st_size && cached.mtime.tv_sec == st.st_mtim.tv_sec &&
+        cached.mtime.tv_nsec == st.st_mtim.tv_nsec) {
+      ::close(fd);
+      return cached.doc;
+    }
+  }
+  std::string text;
+  bool ok = readWhole(fd, &text);
+  ::close(fd);
+  if (!ok) return empty;
+  auto doc = std::make_shared<const reg::Document>(reg::parse(text));
+  std::lock_guard<std::mutex> lock(gCacheMutex);
+  cached = Snapshot{st.st_dev, st.st_ino, st.st_size, st.st_mtim, doc};
+  return doc;
+}
+
+// Runs change() on the file's current content under the writers' lock and
+// puts the result in place atomically.
+template <typename Change>
+long update(RegRoot root, Change change) {
+  std::string file = fileOf(root);
+  if (!paths::makeDirectories(paths::parentOf(file))) return kErrorAccessDenied;
+  std::string lockName = file + ".lock";
+  int lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lockFd < 0) return errno == ENOENT ? kErrorPathNotFound : kErrorAccessDenied;
+  while (::flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  long rc = kErrorSuccess;
+  reg::Document doc;
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    std::string text;
+    if (readWhole(fd, &text)) doc = reg::parse(text);
+    ::close(fd);
+  }
+  rc = change(doc);
+  if (rc == kErrorSuccess) {
+    std::string text = reg::format(doc);
+    std::string temp = file + ".tmp." + std::to_string(::getpid());
+    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (out < 0) {
+      rc = kErrorAccessDenied;
+    } else {
+      const char* p = text.data();
+      std::size_t left = text.size();
+      bool ok = true;
+      while (left > 0) {
+        ssize_t n = ::write(out, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+          ok = false;
+          break;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+      }
+      ok = ::fsync(out) == 0 && ok;
+      ::close(out);
+      if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        rc = kErrorAccessDenied;
+      }
+    }
+  }
+  ::flock(lockFd, LOCK_UN);
+  ::close(lockFd);
+  return rc;
+}
+
+std::string fullPath(RegRoot root, const char* subKey) {
+  std::string path = rootName(root);
+  if (subKey && *subKey) {
+    path += '\\';
+    path += subKey;
+  }
+  while (path.size() > 1 && path.back() == '\\') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+long regOpenKey(RegRoot root, const char* subKey, RegKey* key) {
+  if (long rc = refusedWith(fault::Call::regOpenKey)) return rc;
+  if (!key) return kErrorInvalidParameter;
+  *key = nullptr;
+  std::string path = fullPath(root, subKey);
+  if (path != rootName(root) && !load(root)->exists(path)) return kErrorFileNotFound;
+  *key = new (std::nothrow) RegKeyImpl{root, path};
+  return *key ? kErrorSuccess : 14;  // ERROR_OUTOFMEMORY
+}
+
+long regCreateKey(RegRoot root, const char* subKey, RegKey* key) {
+  if (long rc = refusedWith(fault::Call::regCreateKey)) return rc;
+  if (!key) return kErrorInvalidParameter;
+  *key = nullptr;
+  std::string path = fullPath(root, subKey);
+  if (!load(root)->exists(path)) {
+    long rc = update(root, [&](reg::Document& doc) {
+      doc.ensure(path);
+      return kErrorSuccess;
+    });
+    if (rc != kErrorSuccess) return rc;
+  }
+  *key = new (std::nothrow) RegKeyImpl{root, path};
+  return *key ? kErrorSuccess : 14;
+}
+
+long regQueryValue(RegKey key, const char* name, std::uint32_t* type, void* data,
+                   std::uint32_t* length) {
+  if (long rc = refusedWith(fault::Call::regQueryValue)) return rc;
+  if (!key) return 6;  // ERROR_INVALID_HANDLE
+  auto doc = load(key->root);
+  const reg::Key* k = const_cast<reg::Document&>(*doc).find(key->path);
+  if (!k) return kErrorFileNotFound;
+  const reg::Value* v = const_cast<reg::Key*>(k)->find(name ? name : "");
+  if (!v) return kErrorFileNotFound;
+  if (type) *type = v->type;
+  std::uint32_t size = static_cast<std::uint32_t>(v->data.size());
+  if (!length) return data ? kErrorInvalidParameter : kErrorSuccess;
+  std::uint32_t room = *length;
+  *length = size;
+  if (!data) return kErrorSuccess;
+  if (room < size) return kErrorMoreData;
+  if (size) std::memcpy(data, v->data.data(), size);
+  return kErrorSuccess;
+}
+
+long regSetValue(RegKey key, const char* name, std::uint32_t type, const void* data,
+                 std::uint32_t length) {
+  if (long rc = refusedWith(fault::Call::regSetValue)) return rc;
+  if (!key) return 6;
+  if (!data && length) return kErrorInvalidParameter;
+  std::string valueName = name ? name : "";
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  return update(key->root, [&](reg::Document& doc) {
+    reg::Key& k = doc.ensure(key->path);
+    reg::Value v{valueName, type, std::vector<std::uint8_t>(bytes, bytes + length)};
+    if (reg::Value* old = k.find(valueName))
+      *old = std::move(v);
+    else
+      k.values.push_back(std::move(v));
+    return kErrorSuccess;
+  });
+}
+
+long regDeleteValue(RegKey key, const char* name) {
+  if (long rc = refusedWith(fault::Call::regDeleteValue)) return rc;
+  if (!key) return 6;
+  std::string valueName = name ? name : "";
+  return update(key->root, [&](reg::Document& doc) {
+    reg::Key* k = doc.find(key->path);
+    if (!k) return kErrorFileNotFound;
+    for (auto it = k->values.begin(); it != k->values.end(); ++it) {
+      if (reg::equalsNoCase(it->name, valueName)) {
+        k->values.erase(it);
+        return kErrorSuccess;
+      }
+    }
+    return kErrorFileNotFound;
+  });
+}
+
+long regEnumKey(RegKey key, std::uint32_t index, std::string* name) {
+  if (long rc = refusedWith(fault::Call::regEnumKey)) return rc;
+  if (!key || !name) return 6;
+  std::vector<std::string> names = load(key->root)->subkeys(key->path);
+  if (index >= names.size()) return 259;  // ERROR_NO_MORE_ITEMS
+  *name = names[index];
+  return kErrorSuccess;
+}
+
+long regCloseKey(RegKey key) {
+  delete key;
+  return kErrorSuccess;
+}
+
+}  // namespace zw::plat
