@@ -1,0 +1,62 @@
+#include "transport/registry.h"
+
+#include <cstdint>
+#include <mutex>
+#include <new>
+#include <shared_mutex>
+#include <unordered_set>
+
+namespace zw::live {
+namespace {
+
+struct Registry {
+  std::shared_mutex mutex;
+  std::unordered_set<const void*> handles;
+};
+
+// Never destroyed: the unload hook may run after the static objects of the
+// library are gone, and it still empties the registry.
+Registry& registry() {
+  static Registry* r = new Registry;
+  return *r;
+}
+
+}  // namespace
+
+bool add(ZoCoSock* conversation) {
+  Registry& r = registry();
+  std::unique_lock lock(r.mutex);
+  try {
+    r.handles.insert(conversation);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool remove(ZoCoSock* conversation) {
+  Registry& r = registry();
+  std::unique_lock lock(r.mutex);
+  return r.handles.erase(conversation) != 0;
+}
+
+bool contains(const void* handle) {
+  if (!handle) return false;
+  Registry& r = registry();
+  std::shared_lock lock(r.mutex);
+  return r.handles.count(handle) != 0;
+}
+
+void dropAll() {
+  Registry& r = registry();
+  std::unique_lock lock(r.mutex);
+  r.handles.clear();
+}
+
+std::size_t count() {
+  Registry& r = registry();
+  std::shared_lock lock(r.mutex);
+  return r.handles.size();
+}
+
+}  // namespace zw::live
