@@ -14,11 +14,11 @@ struct Registry {
   std::unordered_set<const void*> handles;
 };
 
-// Never destroyed: the unload hook may run after the static objects of the
-// library are gone, and it still empties the registry.
+// Built at load before the start hook runs (libraryAttach asks for it
+// first), so it is destroyed after the stop hook.
 Registry& registry() {
-  static Registry* r = new Registry;
-  return *r;
+  static Registry r;
+  return r;
 }
 
 }  // namespace
