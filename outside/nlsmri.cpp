@@ -1,28 +1,21 @@
 #include "outside/nlsmri.h"
 
-#include <cctype>
+#include "platform/platform.h"
 
 namespace zw::nlsmri {
-namespace {
-bool sameName(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b)
-    if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b)))
-      return false;
-  return *a == *b;
-}
-}  // namespace
 
-MessageFile::MessageFile(const std::string& fileName) : name_(fileName) {
-  for (std::size_t i = 0; i < kMessageTableCount; ++i)
-    if (sameName(kMessageTables[i].fileName, fileName.c_str()))
-      table_ = &kMessageTables[i];
-}
+MessageFile::MessageFile(const std::string& fileName) : name_(fileName) {}
+
+bool MessageFile::isOpen() const { return plat::messageFileExists(name_.c_str()); }
 
 const char* MessageFile::text(std::uint32_t number) const {
-  if (!table_) return "";
-  for (std::size_t i = 0; i < table_->count; ++i)
-    if (table_->entries[i].id == number) return table_->entries[i].text;
-  return "";
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = texts_.find(number);
+  if (it != texts_.end()) return it->second.c_str();
+  // A text not found is not kept: the file may be there at the next report.
+  std::string text;
+  if (!plat::loadMessageText(name_.c_str(), number, &text)) return "";
+  return texts_.emplace(number, std::move(text)).first->second.c_str();
 }
 
 }  // namespace zw::nlsmri

@@ -1,15 +1,15 @@
 // The message-resource library stand-in: message files looked up by name,
 // texts looked up by number.  The files "QVXCOMSG.DLL", "QVXMSG.DLL" and
-// "QVXLINKW.DLL" are tables compiled into the library from the .mc sources
-// in messages/ (the Windows build compiles the same sources into real
-// message-table files).  Read-only after construction, so any number of
-// threads may look texts up at once.
+// "QVXLINKW.DLL" are compiled from the .mc sources in messages/: into tables
+// inside the library on POSIX, into message-table files on Windows.  The
+// platform layer reads them (plat::loadMessageText); a text once read is
+// kept, so any number of threads may look texts up at once.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
-
-#include "outside/message_tables.h"
 
 namespace zw::nlsmri {
 
@@ -17,13 +17,16 @@ class MessageFile {
  public:
   explicit MessageFile(const std::string& fileName);
   const std::string& name() const { return name_; }
-  bool isOpen() const { return table_ != nullptr; }
+  // Whether the file is there (asked anew each time).
+  bool isOpen() const;
   // The text of a message, with its placeholders; "" when there is none.
+  // The answer stays valid as long as the file object.
   const char* text(std::uint32_t number) const;
 
  private:
   std::string name_;
-  const MessageTable* table_ = nullptr;
+  mutable std::mutex mutex_;
+  mutable std::map<std::uint32_t, std::string> texts_;  // nodes never move
 };
 
 }  // namespace zw::nlsmri

@@ -29,7 +29,8 @@ const char* const kNames[kCalls] = {
     "regOpenKey", "regCreateKey", "regQueryValue", "regSetValue", "regDeleteValue", "regEnumKey",
     "createThread", "waitForSingleObject", "getExitCodeThread", "getModuleFileName",
     "fileOpenAppend", "fileWrite", "getFullPathName", "getShortPathName", "getVersionEx",
-    "moveFileEx", "writePrivateProfileString", "getWindowsDirectory", "cancelDelayedMove"};
+    "moveFileEx", "writePrivateProfileString", "getWindowsDirectory", "cancelDelayedMove",
+    "loadMessageText"};
 
 }  // namespace
 

@@ -20,7 +20,7 @@ enum class Call : int {
   createThread, waitForSingleObject, getExitCodeThread, getModuleFileName,
   fileOpenAppend, fileWrite,
   getFullPathName, getShortPathName, getVersionEx, moveFileEx, writePrivateProfileString,
-  getWindowsDirectory, cancelDelayedMove,
+  getWindowsDirectory, cancelDelayedMove, loadMessageText,
   kCount
 };
 

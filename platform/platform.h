@@ -212,6 +212,18 @@ std::string traceDirectory();
 extern const char kPathSeparator;
 
 // ---------------------------------------------------------------------------
+// Message files ("QVXCOMSG.DLL", "QVXMSG.DLL", "QVXLINKW.DLL").  The text of
+// a message by number, its placeholders %1 to %5 left as they are, lines
+// joined with '\n' and without a final line end.  Answers false (text
+// untouched) when the file or the message is not there.  POSIX reads the
+// tables compiled into the library; Windows reads the message-table files,
+// beside the library first, then where the system looks for libraries.
+// ---------------------------------------------------------------------------
+bool loadMessageText(const char* fileName, std::uint32_t number, std::string* text);
+// Whether the message file is there at all (fault hook: loadMessageText).
+bool messageFileExists(const char* fileName);
+
+// ---------------------------------------------------------------------------
 // Delayed file operations and paths, for lockswap.
 // ---------------------------------------------------------------------------
 // GetFullPathNameA: answers the length written (without terminator), or the
