@@ -1,5 +1,7 @@
 #include "tests/hostsim/sim_process.h"
 
+#include <sys/prctl.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -38,6 +40,9 @@ pid_t spawn(const std::vector<std::string>& args, int* outFd, int* errFd) {
   argv.push_back(nullptr);
   pid_t pid = ::fork();
   if (pid == 0) {
+    // A test that dies (a failed assertion under a sanitizer aborts) takes
+    // its simulator with it, so nothing is left holding the test's output.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     ::dup2(out[1], 1);
     if (errFd) ::dup2(err[1], 2);
     ::execv(path.c_str(), argv.data());
