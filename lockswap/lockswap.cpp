@@ -61,9 +61,11 @@ std::uint32_t reportFailure(Console& console, std::string_view text, std::uint32
   return code;
 }
 
-// The short form of the full path of name.  A path that does not fit its
-// buffer is a failure: the buffer would hold no usable path.
-bool shortFullPath(const char* name, std::string* out, std::uint32_t* code) {
+// The short form of the full path of name, and the full path itself.  A
+// path that does not fit its buffer is a failure: the buffer would hold no
+// usable path.
+bool shortFullPath(const char* name, std::string* out, std::uint32_t* code,
+                   std::string* fullOut = nullptr) {
   char full[kPathBufferSize] = {};
   std::uint32_t n = plat::getFullPathName(name, full, kPathBufferSize);
   if (n == 0 || n >= kPathBufferSize) {
@@ -77,17 +79,22 @@ bool shortFullPath(const char* name, std::string* out, std::uint32_t* code) {
     return false;
   }
   *out = shortForm;
+  if (fullOut) *fullOut = full;
   return true;
 }
 
+// The move's new name is the target's full long path: a restart that has
+// deleted the target would otherwise create the new file under the short
+// name itself (say LONGNA~1.DLL), and programs looking for the target would
+// not find it.  On file systems without short names the two are the same.
 std::uint32_t registerOnNt(Console& console, const std::string& source,
-                           const std::string& target) {
+                           const std::string& target, const std::string& targetLong) {
   console.line("Windows NT...\n");
   console.line("Adding delete entry for " + target + "\n");
   if (!plat::moveFileEx(target.c_str(), nullptr, plat::kMoveFileDelayUntilReboot))
     return reportFailure(console, "NT MoveFileEx(delete)", failureCode());
   console.line("Adding move entry for " + source + "\n");
-  if (!plat::moveFileEx(source.c_str(), target.c_str(), plat::kMoveFileDelayUntilReboot)) {
+  if (!plat::moveFileEx(source.c_str(), targetLong.c_str(), plat::kMoveFileDelayUntilReboot)) {
     std::uint32_t code = reportFailure(console, "NT MoveFileEx(move)", failureCode());
     // Left alone, the delete entry would take the target at the restart with
     // nothing to replace it.
@@ -132,11 +139,11 @@ std::uint32_t run(int argc, const char* const* argv, std::FILE* out) {
     return 0;
   }
 
-  std::string source, target;
+  std::string source, target, targetLong;
   std::uint32_t code = 0;
   if (!shortFullPath(argv[1], &source, &code))
     return reportFailure(console, "problem with sourceFile (does it exist?)", code);
-  if (!shortFullPath(argv[2], &target, &code))
+  if (!shortFullPath(argv[2], &target, &code, &targetLong))
     return reportFailure(console, "problem with targetFile (does it exist?)", code);
 
   plat::OsVersion version;
@@ -144,7 +151,8 @@ std::uint32_t run(int argc, const char* const* argv, std::FILE* out) {
   if (!plat::getVersionEx(&version)) return reportFailure(console, "GetVersionEx", failureCode());
   bool nt = version.platformId == kPlatformNt;
 
-  code = nt ? registerOnNt(console, source, target) : registerOn9x(console, source, target);
+  code = nt ? registerOnNt(console, source, target, targetLong)
+             : registerOn9x(console, source, target);
   if (code) return code;
 
   console.write("Success! \n");
