@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "addressing/addressing.h"
+#include "addressing/sap_response.h"
 
 namespace zw {
 
@@ -26,8 +27,10 @@ std::int32_t sendGenlSvcQry(plat::Socket s, ZoCoConnDesc* desc);
 // within the receive phase, or -1.
 std::int32_t rcvGenlSvcQry(plat::Socket s, ZoCoConnDesc* desc, std::uint8_t* buffer);
 
-inline constexpr int kSapResponseSize = 450;
 inline constexpr int kSapPollsPerPhase = 10000;
+// A receive phase also lasts at least this long: on a current machine 10000
+// polls pass in a few milliseconds, before a host can answer at all.
+inline constexpr std::uint32_t kSapMinPhaseMs = 500;
 
 // The connect proper, on the calling thread or as the body of the worker.
 // *s is replaced when a replacement socket connects.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "addressing/internal.h"
+#include "addressing/sap_response.h"
 #include "diag/report.h"
 #include "diag/trace.h"
 #include "outside/commcore.h"
@@ -13,10 +14,6 @@
 namespace zw {
 namespace {
 
-constexpr int kSapEntrySize = 64;
-constexpr int kSapNameOffset = 2;
-constexpr int kSapNameSize = 48;
-constexpr int kSapNetworkOffset = 50;
 constexpr std::uint16_t kSapSocket = 0x0452;
 constexpr std::uint16_t kHostServerType = 0x0899;
 constexpr std::uint8_t kGeneralServiceQuery = 1;
@@ -52,22 +49,6 @@ std::uint32_t convertHex32(const char* text, bool* overflow) {
   return negative ? 0u - magnitude : magnitude;
 }
 
-// Case-blind comparison over at most n characters, ending at the first zero.
-bool sameName(const char* a, const char* b, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    const int ca = std::toupper(static_cast<unsigned char>(a[i]));
-    const int cb = std::toupper(static_cast<unsigned char>(b[i]));
-    if (ca != cb) return false;
-    if (ca == 0) return true;
-  }
-  return true;
-}
-
-std::uint32_t readBigEndian32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
-
 // Closes the query socket and answers the lookup's result.
 std::int32_t closeQuery(ZoCoConnDesc* desc, plat::Socket s, std::int32_t rc) {
   closeSocket(desc, s, 0);
@@ -78,15 +59,12 @@ std::int32_t closeQuery(ZoCoConnDesc* desc, plat::Socket s, std::int32_t rc) {
 // the number in *network) when an entry matches.
 bool findInResponse(ZoCoConnDesc* desc, const std::uint8_t* response, std::int32_t length,
                     const char* system, std::uint32_t* network) {
-  const int entries = length / kSapEntrySize;
+  const int entries = sapEntryCount(length);
   for (int i = 0; i < entries; ++i) {
-    const std::uint8_t* entry = response + 2 + kSapEntrySize * i;
-    const char* name = reinterpret_cast<const char*>(entry + kSapNameOffset);
-    char shown[kSapNameSize] = {};
-    std::memcpy(shown, name, kSapNameSize - 1);
-    libTrace(desc).text(" - IPX system query returned system: ").text(shown).endLine();
-    if (sameName(system, name, kSapNameSize)) {
-      *network = readBigEndian32(entry + kSapNetworkOffset);
+    const SapEntry entry = sapEntry(response, i);
+    libTrace(desc).text(" - IPX system query returned system: ").text(entry.name).endLine();
+    if (sapNameMatches(system, entry)) {
+      *network = entry.network;
       return true;
     }
   }
@@ -175,7 +153,14 @@ std::int32_t sendGenlSvcQry(plat::Socket s, ZoCoConnDesc* desc) {
 
 std::int32_t rcvGenlSvcQry(plat::Socket s, ZoCoConnDesc* desc, std::uint8_t* buffer) {
   std::int32_t n = 0;
-  for (int poll = 0; poll < kSapPollsPerPhase; ++poll) {
+  const std::uint32_t start = plat::getTickCount();
+  for (int poll = 0;; ++poll) {
+    // The polls past the 10000th wait a millisecond each, until the phase
+    // has lasted its minimum.
+    if (poll >= kSapPollsPerPhase) {
+      if (plat::getTickCount() - start >= kSapMinPhaseMs) break;
+      plat::sleep(1);
+    }
     std::memset(buffer, 0, kSapResponseSize);
     const int got = plat::recv(s, buffer, kSapResponseSize, 0);
     if (got == plat::kSocketError) {
