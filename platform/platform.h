@@ -178,6 +178,10 @@ std::uint32_t waitForSingleObject(Thread thread, std::uint32_t milliseconds);
 bool getExitCodeThread(Thread thread, std::uint32_t* code);  // kStillActive while running
 // Releases the handle; a thread still running goes on and cleans up itself.
 bool closeHandle(Thread thread);
+// Waits, up to the given time in all, for the threads whose handles were
+// closed while they ran; the library's unload calls it, so no thread of the
+// library runs on in code that is about to be unmapped.
+void joinAbandonedThreads(std::uint32_t milliseconds);
 std::uint32_t getLastError();
 void setLastError(std::uint32_t error);
 void sleep(std::uint32_t milliseconds);

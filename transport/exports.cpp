@@ -37,6 +37,8 @@ void libraryDetach() {
   // Conversations still registered are left to the process's end; only the
   // registry's own entries go.
   live::dropAll();
+  // Connect workers abandoned on a cancel end once their connect returns.
+  plat::joinAbandonedThreads(10000);
   if (gStarted.exchange(false)) plat::WSACleanup();
 }
 

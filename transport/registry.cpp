@@ -14,11 +14,14 @@ struct Registry {
   std::unordered_set<const void*> handles;
 };
 
-// Built at load before the start hook runs (libraryAttach asks for it
-// first), so it is destroyed after the stop hook.
+// Built at load, before the start hook runs (libraryAttach asks for it
+// first), and never destroyed: at the process's exit the static objects go
+// before the unload hook runs, and the hook still empties the registry.
+// Emptying it frees its memory, so nothing is left behind at an unload.
 Registry& registry() {
-  static Registry r;
-  return r;
+  alignas(Registry) static unsigned char storage[sizeof(Registry)];
+  static Registry* r = new (storage) Registry;
+  return *r;
 }
 
 }  // namespace
@@ -50,7 +53,7 @@ bool contains(const void* handle) {
 void dropAll() {
   Registry& r = registry();
   std::unique_lock lock(r.mutex);
-  r.handles.clear();
+  std::unordered_set<const void*>().swap(r.handles);
 }
 
 std::size_t count() {

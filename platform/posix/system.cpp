@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "platform/fault.h"
 #include "platform/platform.h"
@@ -52,10 +53,15 @@ void setLastErrorFromErrno(int e) { tLastError = winErrorFromErrno(e); }
 // ---------------------------------------------------------------------------
 // Threads.  A handle and the running thread share the record; whichever lets
 // go last frees it, so a handle may be closed while the thread still runs.
+// Threads are joinable: closing the handle of a thread that has ended joins
+// it, so no code of the thread is still running when the caller goes on (it
+// may unload the library); the thread of a handle closed while it runs is
+// kept as abandoned, for joinAbandonedThreads().
 // ---------------------------------------------------------------------------
 struct ThreadImpl {
   ThreadMain main;
   void* arg;
+  pthread_t id{};
   std::mutex mutex;
   std::condition_variable ended;
   bool done = false;
@@ -97,10 +103,8 @@ Thread createThread(std::size_t stackSize, ThreadMain main, void* arg) {
   // Windows rounds a small stack request up to whole pages of its own
   // reservation; here anything under 256 KiB takes the system default.
   if (stackSize >= 256 * 1024) pthread_attr_setstacksize(&attr, stackSize);
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  pthread_t id;
   fault::countThread(1);
-  int rc = pthread_create(&id, &attr, threadStart, t);
+  int rc = pthread_create(&t->id, &attr, threadStart, t);
   pthread_attr_destroy(&attr);
   if (rc != 0) {
     fault::countThread(-1);
@@ -139,10 +143,48 @@ bool getExitCodeThread(Thread thread, std::uint32_t* code) {
   return true;
 }
 
+namespace {
+std::mutex gAbandonedMutex;
+std::vector<pthread_t> gAbandoned;
+}  // namespace
+
 bool closeHandle(Thread thread) {
   if (!thread) return false;
+  bool done;
+  {
+    std::lock_guard<std::mutex> lock(thread->mutex);
+    done = thread->done;
+  }
+  pthread_t id = thread->id;
+  if (done) {
+    pthread_join(id, nullptr);  // only its last few instructions are left
+  } else {
+    std::lock_guard<std::mutex> lock(gAbandonedMutex);
+    gAbandoned.push_back(id);
+  }
   thread->release();
   return true;
+}
+
+void joinAbandonedThreads(std::uint32_t milliseconds) {
+  std::vector<pthread_t> threads;
+  {
+    std::lock_guard<std::mutex> lock(gAbandonedMutex);
+    threads.swap(gAbandoned);
+  }
+  timespec deadline;
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += milliseconds / 1000;
+  deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  for (pthread_t id : threads) {
+    // A thread that does not end in time is let go: waiting for ever at an
+    // unload would be worse.
+    if (pthread_timedjoin_np(id, nullptr, &deadline) != 0) pthread_detach(id);
+  }
 }
 
 void sleep(std::uint32_t milliseconds) {

@@ -109,6 +109,12 @@ bool closeHandle(Thread thread) {
   return ok;
 }
 
+// Nothing is waited for here: the unload calls this from DllMain, under the
+// loader lock, which an ending thread needs itself, so a wait would only run
+// into its time limit.  A thread's handle is signalled once the thread has
+// left every code of ours, so the ordinary path needs no join.
+void joinAbandonedThreads(std::uint32_t) {}
+
 // ---------------------------------------------------------------------------
 // Process information.
 // ---------------------------------------------------------------------------

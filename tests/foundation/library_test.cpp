@@ -1,10 +1,17 @@
 // The shared library as the communications core sees it: loaded by path,
 // every export bound through zelwireOrdinal.
 #include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include "zelwire/zelwire.h"
+
+// The leak checker's switch, when the program is built with it.
+extern "C" void __lsan_disable() __attribute__((weak));
 
 namespace {
 
@@ -31,6 +38,27 @@ TEST(LibraryTest, BindsExactlyTheExportedOrdinals) {
   destroy(h);
   EXPECT_EQ(probe(h), 0);
   ::dlclose(lib);
+}
+
+// A core that loads the library and leaves without unloading it: the exit
+// runs the unload hook after the static objects are gone.
+TEST(LibraryTest, ExitWithoutUnloadIsClean) {
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    void* lib = ::dlopen(ZELWIRE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (!lib) ::_exit(90);
+    auto ordinal = reinterpret_cast<ZelwireOrdinalFn>(::dlsym(lib, "zelwireOrdinal"));
+    auto create = reinterpret_cast<ZoCoCreateFn>(ordinal(ZOCO_ORD_CREATE));
+    // The conversation is left to the process's end on purpose.
+    if (__lsan_disable) __lsan_disable();
+    if (!create()) ::_exit(91);
+    std::exit(0);  // the conversation stays registered
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
