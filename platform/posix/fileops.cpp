@@ -18,6 +18,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "platform/text.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
 #include "platform/posix/delayed.h"
@@ -58,14 +59,6 @@ std::uint32_t answerPath(const std::string& text, char* buffer, std::uint32_t si
   return static_cast<std::uint32_t>(text.size());
 }
 
-bool sameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 std::string stripReplaceMark(const std::string& target) {
   return !target.empty() && target.front() == '!' ? target.substr(1) : target;
@@ -448,7 +441,7 @@ bool writePrivateProfileString(const char* section, const char* key, const char*
   std::string base = path.substr(path.find_last_of('/') == std::string::npos
                                      ? 0
                                      : path.find_last_of('/') + 1);
-  bool list = sameNoCase(section, "Rename") && sameNoCase(base, "WININIT.INI");
+  bool list = equalsNoCase(section, "Rename") && equalsNoCase(base, "WININIT.INI");
 
   delayed::DirectoryLock lock(paths::parentOf(path));
   if (lock.error()) return fail(lock.error());

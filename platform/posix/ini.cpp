@@ -1,3 +1,4 @@
+#include "platform/text.h"
 #include "platform/posix/ini.h"
 
 #include <cctype>
@@ -13,14 +14,6 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 bool hasLineBreakOrNul(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
@@ -96,7 +89,7 @@ std::size_t Document::sectionEnd(std::size_t header) const {
 bool Document::findSection(std::string_view section, std::size_t* begin,
                            std::size_t* end) const {
   for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (lines_[i].kind == Kind::Section && sameName(lines_[i].name, section)) {
+    if (lines_[i].kind == Kind::Section && equalsNoCase(lines_[i].name, section)) {
       *begin = i;
       *end = sectionEnd(i);
       return true;
@@ -109,7 +102,7 @@ bool Document::get(std::string_view section, std::string_view key, std::string* 
   std::size_t begin, end;
   if (!findSection(section, &begin, &end)) return false;
   for (std::size_t i = begin + 1; i < end; ++i) {
-    if (lines_[i].kind == Kind::Entry && sameName(lines_[i].name, key)) {
+    if (lines_[i].kind == Kind::Entry && equalsNoCase(lines_[i].name, key)) {
       *value = lines_[i].value;
       return true;
     }
@@ -122,7 +115,7 @@ std::vector<Entry> Document::entries(std::string_view section) const {
   bool inside = false;
   for (const Line& line : lines_) {
     if (line.kind == Kind::Section)
-      inside = sameName(line.name, section);
+      inside = equalsNoCase(line.name, section);
     else if (inside && line.kind == Kind::Entry)
       found.push_back(Entry{line.name, line.value});
   }
@@ -157,7 +150,7 @@ void Document::set(std::string_view section, std::string_view key, std::string_v
   if (findSection(section, &begin, &end)) {
     for (std::size_t i = begin + 1; i < end; ++i) {
       Line& line = lines_[i];
-      if (line.kind == Kind::Entry && sameName(line.name, key)) {
+      if (line.kind == Kind::Entry && equalsNoCase(line.name, key)) {
         line.value = std::string(value);
         line.text = line.name + "=" + line.value;
         return;
@@ -183,7 +176,7 @@ bool Document::removeKey(std::string_view section, std::string_view key) {
   if (!findSection(section, &begin, &end)) return false;
   bool removed = false;
   for (std::size_t i = end; i-- > begin + 1;) {
-    if (lines_[i].kind == Kind::Entry && sameName(lines_[i].name, key)) {
+    if (lines_[i].kind == Kind::Entry && equalsNoCase(lines_[i].name, key)) {
       lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
       removed = true;
     }
@@ -195,7 +188,7 @@ bool Document::removeLast(std::string_view section, std::string_view key) {
   std::size_t begin, end;
   if (!findSection(section, &begin, &end)) return false;
   for (std::size_t i = end; i-- > begin + 1;) {
-    if (lines_[i].kind == Kind::Entry && sameName(lines_[i].name, key)) {
+    if (lines_[i].kind == Kind::Entry && equalsNoCase(lines_[i].name, key)) {
       lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
       return true;
     }

@@ -7,15 +7,6 @@
 
 namespace zw::plat::reg {
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 namespace {
 
 bool startsWithNoCase(std::string_view s, std::string_view prefix) {

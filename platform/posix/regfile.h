@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace zw::plat::reg {
 
 struct Value {
@@ -42,7 +44,7 @@ struct Document {
   std::vector<std::string> subkeys(std::string_view path) const;
 };
 
-bool equalsNoCase(std::string_view a, std::string_view b);
+using plat::equalsNoCase;
 Document parse(std::string_view text);
 std::string format(const Document& doc);
 

@@ -106,6 +106,22 @@ bool refused(fault::Call call, int* result) {
   return false;
 }
 
+// The POSIX level and name of the 4-byte integer options the library uses.
+bool posixOption(int level, int name, int* posixLevel, int* posixName) {
+  if (level == kSolSocket && name == kSoSndBuf) {
+    *posixLevel = SOL_SOCKET, *posixName = SO_SNDBUF;
+  } else if (level == kSolSocket && name == kSoRcvBuf) {
+    *posixLevel = SOL_SOCKET, *posixName = SO_RCVBUF;
+  } else if (level == kSolSocket && name == kSoBroadcast) {
+    *posixLevel = SOL_SOCKET, *posixName = SO_BROADCAST;
+  } else if (level == kIpProtoTcp && name == kTcpNoDelay) {
+    *posixLevel = IPPROTO_TCP, *posixName = TCP_NODELAY;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 // A Windows socket address to the POSIX one this descriptor uses.
 bool toPosix(Socket s, const void* addr, int addrLen, sockaddr_in* out) {
   if (!addr) return false;
@@ -218,8 +234,12 @@ Socket socket(int af, int type, int protocol) {
 int closesocket(Socket s) {
   int result;
   if (refused(fault::Call::closesocket, &result)) return result;
-  if (kindOf(s) == kNone) return fail(kWsaEnotsock);
-  gKinds[s].store(kNone, std::memory_order_relaxed);
+  // Taking the kind off the descriptor claims the close, so of two closes
+  // racing only one reaches close() and the other is counted as unknown.
+  if (s < 0 || s >= kMaxFd || gKinds[s].exchange(kNone, std::memory_order_relaxed) == kNone) {
+    fault::countUnknownClose();
+    return fail(kWsaEnotsock);
+  }
   fault::countSocket(-1);
   // Linux closes the descriptor even when close() reports an error.
   int rc = ::close(static_cast<int>(s));
@@ -349,18 +369,8 @@ int setsockopt(Socket s, int level, int name, const void* value, int length) {
     rc = ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   } else {
     int posixLevel, posixName;
-    if (level == kSolSocket && name == kSoSndBuf) {
-      posixLevel = SOL_SOCKET, posixName = SO_SNDBUF;
-    } else if (level == kSolSocket && name == kSoRcvBuf) {
-      posixLevel = SOL_SOCKET, posixName = SO_RCVBUF;
-    } else if (level == kSolSocket && name == kSoBroadcast) {
-      posixLevel = SOL_SOCKET, posixName = SO_BROADCAST;
-    } else if (level == kIpProtoTcp && name == kTcpNoDelay) {
-      if (kindOf(s) != kInet && kindOf(s) != kIpxStream) return fail(kWsaEnoprotoopt);
-      posixLevel = IPPROTO_TCP, posixName = TCP_NODELAY;
-    } else {
-      return fail(kWsaEnoprotoopt);
-    }
+    if (!posixOption(level, name, &posixLevel, &posixName)) return fail(kWsaEnoprotoopt);
+    if (posixLevel == IPPROTO_TCP && kindOf(s) == kIpxDgram) return fail(kWsaEnoprotoopt);
     if (length < 4) return fail(kWsaEfault);
     int v;
     std::memcpy(&v, value, 4);
@@ -388,17 +398,7 @@ int getsockopt(Socket s, int level, int name, void* value, int* length) {
     }
   } else {
     int posixLevel, posixName;
-    if (level == kSolSocket && name == kSoSndBuf) {
-      posixLevel = SOL_SOCKET, posixName = SO_SNDBUF;
-    } else if (level == kSolSocket && name == kSoRcvBuf) {
-      posixLevel = SOL_SOCKET, posixName = SO_RCVBUF;
-    } else if (level == kSolSocket && name == kSoBroadcast) {
-      posixLevel = SOL_SOCKET, posixName = SO_BROADCAST;
-    } else if (level == kIpProtoTcp && name == kTcpNoDelay) {
-      posixLevel = IPPROTO_TCP, posixName = TCP_NODELAY;
-    } else {
-      return fail(kWsaEnoprotoopt);
-    }
+    if (!posixOption(level, name, &posixLevel, &posixName)) return fail(kWsaEnoprotoopt);
     int v = 0;
     socklen_t len = sizeof v;
     rc = ::getsockopt(fd, posixLevel, posixName, &v, &len);
