@@ -20,8 +20,6 @@ int runCheck(const std::vector<std::string>& args, const std::string& library);
 int runConnect(const std::vector<std::string>& args, const std::string& library);
 int runSubstitute(const std::vector<std::string>& args, const std::string& library);
 int runTrace(const std::vector<std::string>& args);
-// Where the library writes the trace file when no other path is given.
-std::string defaultTracePath();
 
 // The exit code for a library return code: the code itself from 0 to 124,
 // else 125 (the message shows the code).

@@ -1,7 +1,5 @@
 // zelwire connect: one conversation with a host server program, scripted
 // from the command line or typed line by line.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -13,6 +11,7 @@
 #include "tools/client/display.h"
 #include "tools/client/hex.h"
 #include "tools/client/library.h"
+#include "tools/client/os.h"
 #include "tools/client/password.h"
 #include "tools/client/status.h"
 
@@ -357,12 +356,12 @@ std::int32_t collectReplies(const Library& lib, ZoCoHandle h, std::uint32_t wait
     std::this_thread::sleep_for(pause);
     if (pause < milliseconds(200)) pause *= 2;
   }
-  if (!gotSome && ::isatty(0)) std::fputs("(no reply)\n", stderr);
+  if (!gotSome && os::isTerminal(stdin)) std::fputs("(no reply)\n", stderr);
   return 0;
 }
 
 int runTyped(const Library& lib, ZoCoHandle h, const Settings& s) {
-  bool tty = ::isatty(0);
+  bool tty = os::isTerminal(stdin);
   if (tty)
     std::fputs("Type a line to send it; ':hex HEX' sends bytes; ':quit' or Ctrl-D ends.\n", stderr);
   std::string line;

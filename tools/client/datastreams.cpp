@@ -1,7 +1,7 @@
 #include "tools/client/datastreams.h"
 
 #include <cstdio>
-#include <ctime>
+#include <chrono>
 
 #include "tools/client/display.h"
 #include "tools/client/hex.h"
@@ -107,13 +107,18 @@ void decodeSeedRequest(const std::uint8_t* p, std::size_t n, std::vector<std::st
   const std::uint8_t* seed = p + 20;
   std::string line = "  client seed: " + toHex(seed, 4) + " " + toHex(seed + 4, 4);
   // Bytes 4-7 are the time of the exchange, least significant byte first.
-  std::time_t stamp =
-      static_cast<std::time_t>(std::uint32_t{seed[4]} | std::uint32_t{seed[5]} << 8 |
-                               std::uint32_t{seed[6]} << 16 | std::uint32_t{seed[7]} << 24);
-  std::tm utc{};
-  char when[32];
-  if (gmtime_r(&stamp, &utc) && std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &utc))
-    line += " (stamped " + std::string(when) + ")";
+  std::uint32_t stamp = std::uint32_t{seed[4]} | std::uint32_t{seed[5]} << 8 |
+                        std::uint32_t{seed[6]} << 16 | std::uint32_t{seed[7]} << 24;
+  // The calendar of <chrono>, the same everywhere (no C library's gmtime).
+  using namespace std::chrono;
+  const std::uint32_t kSecondsPerDay = 86400;
+  year_month_day date{sys_days{days{stamp / kSecondsPerDay}}};
+  std::uint32_t second = stamp % kSecondsPerDay;
+  char when[48];
+  std::snprintf(when, sizeof when, "%04d-%02u-%02u %02u:%02u:%02u UTC", int{date.year()},
+                unsigned{date.month()}, unsigned{date.day()}, second / 3600, second / 60 % 60,
+                second % 60);
+  line += " (stamped " + std::string(when) + ")";
   lines->push_back(line);
 }
 

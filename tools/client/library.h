@@ -1,15 +1,17 @@
-// The zelwire library, loaded by path and bound through its one ELF entry
-// point zelwireOrdinal, as the communications core binds it.
+// The zelwire library, loaded by path and bound by ordinal, as the
+// communications core binds it (on ELF through its one entry point
+// zelwireOrdinal, on Windows through the DLL's ordinal exports).
 #pragma once
 
 #include <string>
 
+#include "tools/client/os.h"
 #include "zelwire/zelwire.h"
 
 namespace zw::cli {
 
 // The library to load: `option` (--library) when given, else
-// $ZELWIRE_LIBRARY, else the library this client was built with.
+// $ZELWIRE_LIBRARY, else os::defaultLibrary().
 std::string libraryPath(const std::string& option);
 
 class Library {
@@ -17,10 +19,6 @@ class Library {
   Library() = default;
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
-  // Unloads the library, as the core does when it shuts down.  The client
-  // never sets checkCancel, so no connect worker of the library can still
-  // be running here.
-  ~Library();
 
   // Loads the library at `path` and binds every export; on failure answers
   // false with a message for people in *error.
@@ -40,7 +38,10 @@ class Library {
   ZoCoAliveFn alive = nullptr;
 
  private:
-  void* handle_ = nullptr;
+  // Unloaded when this goes, as the core unloads it when it shuts down.
+  // The client never sets checkCancel, so no connect worker of the library
+  // can still be running then.
+  os::SharedLibrary library_;
 };
 
 }  // namespace zw::cli

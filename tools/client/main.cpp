@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "tools/client/commands.h"
+#include "tools/client/os.h"
 
 namespace zw::cli {
 namespace {
 
-const char kUsage[] =
+const char kUsageStart[] =
     "Usage: zelwire [--library PATH] COMMAND [ARGUMENT]...\n"
     "Plays the communications core: loads the zelwire library and drives it through\n"
     "its ordinal exports.\n"
@@ -26,7 +27,9 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "      --library PATH      the library to load (also ZELWIRE_LIBRARY; default:\n"
-    "                          the library this client was built with)\n"
+    "                          ";
+const char kUsageEnd[] =
+    ")\n"
     "  -h, --help              show this text; 'zelwire COMMAND --help' for a command\n"
     "\n"
     "Exit status: check and connect exit with the library's return code (0 success,\n"
@@ -36,6 +39,10 @@ const char kUsage[] =
     "command line; 3 the library cannot be loaded or lacks an export; 4 a file,\n"
     "variable or terminal that the command needs cannot be read.\n";
 
+void printUsage(std::FILE* out) {
+  std::fprintf(out, "%s%s%s", kUsageStart, os::kDefaultLibraryHelp, kUsageEnd);
+}
+
 int run(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string library;
@@ -43,7 +50,7 @@ int run(int argc, char** argv) {
   while (i < args.size() && args[i].size() > 1 && args[i][0] == '-') {
     const std::string& a = args[i];
     if (a == "-h" || a == "--help") {
-      std::fputs(kUsage, stdout);
+      printUsage(stdout);
       return kExitOk;
     }
     if (a == "--library") {
@@ -58,7 +65,7 @@ int run(int argc, char** argv) {
     }
   }
   if (i >= args.size()) {
-    std::fputs(kUsage, stderr);
+    printUsage(stderr);
     return kExitUsage;
   }
   std::string command = args[i];
@@ -68,7 +75,7 @@ int run(int argc, char** argv) {
   if (command == "substitute") return runSubstitute(rest, library);
   if (command == "trace") return runTrace(rest);
   if (command == "help") {
-    std::fputs(kUsage, stdout);
+    printUsage(stdout);
     return kExitOk;
   }
   return usageError("", "unknown command '" + command + "'");

@@ -1,30 +1,15 @@
 #include "tools/client/password.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
+
+#include "tools/client/os.h"
 
 namespace zw::cli {
 namespace {
 
 constexpr std::size_t kLongestLine = 4096;
-
-// The terminal's settings while echo is off, restored if Ctrl-C comes.
-int gTtyFd = -1;
-termios gSavedTty;
-struct sigaction gSavedInt;
-
-void restoreTtyAndDie(int signal) {
-  if (gTtyFd >= 0) ::tcsetattr(gTtyFd, TCSAFLUSH, &gSavedTty);
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
 
 bool readFirstLine(const std::string& path, std::string* out, std::string* error) {
   std::ifstream in(path, std::ios::binary);
@@ -49,49 +34,10 @@ bool readFirstLine(const std::string& path, std::string* out, std::string* error
 }
 
 bool askTerminal(const char* prompt, std::string* out, std::string* error) {
-  int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    *error =
-        "no password given and no terminal to ask on: use --password-file FILE or "
-        "--password-env VARIABLE";
-    return false;
-  }
-  termios tty;
-  bool echoOff = ::tcgetattr(fd, &tty) == 0;
-  if (echoOff) {
-    gSavedTty = tty;
-    gTtyFd = fd;
-    struct sigaction action {};
-    action.sa_handler = restoreTtyAndDie;
-    ::sigaction(SIGINT, &action, &gSavedInt);
-    tty.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    tty.c_lflag |= ECHONL;
-    ::tcsetattr(fd, TCSAFLUSH, &tty);
-  }
-  ssize_t ignored = ::write(fd, prompt, std::strlen(prompt));
-  (void)ignored;
   std::string line;
-  char c;
-  bool ok = false;
-  for (;;) {
-    ssize_t n = ::read(fd, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (c == '\n') {
-      ok = true;
-      break;
-    }
-    if (line.size() < kLongestLine) line.push_back(c);
-  }
-  if (echoOff) {
-    ::tcsetattr(fd, TCSAFLUSH, &gSavedTty);
-    gTtyFd = -1;
-    ::sigaction(SIGINT, &gSavedInt, nullptr);
-  }
-  ::close(fd);
-  if (!ok) {
+  line.reserve(kLongestLine + 1);  // no copies of the typed text left behind
+  if (!os::askTerminal(prompt, &line, error)) {
     wipe(&line);
-    *error = "no password was typed";
     return false;
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -114,12 +60,8 @@ bool readPassword(const PasswordSource& source, const char* prompt, std::string*
   if (!source.file.empty()) {
     ok = readFirstLine(source.file, out, error);
   } else if (!source.envName.empty()) {
-    const char* value = std::getenv(source.envName.c_str());
-    ok = value != nullptr;
-    if (ok)
-      *out = value;
-    else
-      *error = "the environment variable " + source.envName + " is not set";
+    ok = os::environment(source.envName.c_str(), out);
+    if (!ok) *error = "the environment variable " + source.envName + " is not set";
   } else {
     ok = askTerminal(prompt, out, error);
   }

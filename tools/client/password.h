@@ -13,7 +13,8 @@ struct PasswordSource {
 };
 
 // Reads the password into *out.  Without a file or variable it asks on
-// /dev/tty with `prompt`, echo off.  On failure answers false with the
+// the terminal (/dev/tty, or the console on Windows) with `prompt`, echo
+// off.  On failure answers false with the
 // reason in *error.
 bool readPassword(const PasswordSource& source, const char* prompt, std::string* out,
                   std::string* error);

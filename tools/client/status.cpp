@@ -1,18 +1,23 @@
 #include "tools/client/status.h"
 
-#include <signal.h>
-#include <unistd.h>
-
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
+
+#include "tools/client/os.h"
 
 namespace zw::cli {
 namespace {
 
 constexpr int kBarWidth = 20;
+// "[" bar "] " and "100%".
+constexpr std::size_t kBarLength = kBarWidth + 7;
 
-volatile sig_atomic_t gInterrupted = 0;
+// Set from a signal handler (POSIX) or a console control handler's thread
+// (Windows).
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 // Never destroyed, so a report during the program's end finds it.
 std::mutex& outputMutex() {
@@ -32,7 +37,7 @@ State& state() {
   return *s;
 }
 
-void onInterrupt(int) { gInterrupted = 1; }
+void onInterrupt() { gInterrupted = true; }
 
 std::string trimmed(const char* text) {
   std::string t = text ? text : "";
@@ -60,7 +65,7 @@ void drawBar(State& s, std::uint32_t value) {
 }
 
 void clearBarLine(State& s) {
-  if (s.inPlace && s.barShown) std::fputs("\r\033[K", s.options.out);
+  if (s.inPlace && s.barShown) os::eraseLine(s.options.out, kBarLength);
 }
 
 }  // namespace
@@ -87,7 +92,7 @@ void setStatusOptions(const StatusOptions& options) {
   std::lock_guard<std::mutex> lock(outputMutex());
   State& s = state();
   s.options = options;
-  s.inPlace = options.progressBar && ::isatty(::fileno(options.out));
+  s.inPlace = options.progressBar && os::isTerminal(options.out);
   s.barShown = false;
   s.shownValue = 0;
 }
@@ -118,14 +123,8 @@ void finishStatus() {
   std::fflush(s.options.out);
 }
 
-void catchInterrupt() {
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  action.sa_flags = SA_RESETHAND;  // the second Ctrl-C ends the program
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-}
+void catchInterrupt() { os::catchInterrupt(onInterrupt); }
 
-bool interrupted() { return gInterrupted != 0; }
+bool interrupted() { return gInterrupted; }
 
 }  // namespace zw::cli

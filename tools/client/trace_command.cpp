@@ -2,7 +2,6 @@
 // each conversation's first line and the known datastreams decoded.
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,12 +9,13 @@
 
 #include "tools/client/args.h"
 #include "tools/client/commands.h"
+#include "tools/client/os.h"
 #include "tools/client/trace_reader.h"
 
 namespace zw::cli {
 namespace {
 
-const char kUsage[] =
+const char kUsageStart[] =
     "Usage: zelwire trace [FILE] [--conversation ID] [--last]\n"
     "Shows the trace file qvxco.trc per conversation, with times in seconds from\n"
     "each conversation's first line.  The data dumps of the datastreams it knows\n"
@@ -23,9 +23,9 @@ const char kUsage[] =
     "request and reply; the password substitute stays masked); other data is\n"
     "shown as hexadecimal.\n"
     "\n"
-    "  FILE                the trace file (default: $ZELWIRE_HOME/qvxco.trc, else\n"
-    "                      $XDG_STATE_HOME/zelwire/qvxco.trc, else\n"
-    "                      ~/.local/state/zelwire/qvxco.trc)\n"
+    "  FILE                the trace file (default: ";
+const char kUsageEnd[] =
+    ")\n"
     "      --conversation ID  only the conversation(s) with this ID (the address\n"
     "                      in square brackets)\n"
     "      --last          only the conversation that began last\n"
@@ -41,21 +41,7 @@ const char kUsage[] =
 // A trace file larger than this is not read whole.
 constexpr std::uintmax_t kLargestFile = 256ull << 20;
 
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  return v && *v ? v : "";
-}
-
 }  // namespace
-
-std::string defaultTracePath() {
-  std::string home = env("ZELWIRE_HOME");
-  if (!home.empty()) return home + "/qvxco.trc";
-  std::string state = env("XDG_STATE_HOME");
-  if (!state.empty()) return state + "/zelwire/qvxco.trc";
-  std::string user = env("HOME");
-  return (user.empty() ? std::string("/tmp") : user) + "/.local/state/zelwire/qvxco.trc";
-}
 
 int runTrace(const std::vector<std::string>& argv) {
   static const std::vector<KnownOption> known = {{"--conversation", true}, {"--last", false}};
@@ -63,7 +49,7 @@ int runTrace(const std::vector<std::string>& argv) {
   std::string error;
   if (!parseArguments(argv, known, &args, &error)) return usageError("trace", error);
   if (args.help) {
-    std::fputs(kUsage, stdout);
+    std::printf("%s%s%s", kUsageStart, os::kDefaultTraceHelp, kUsageEnd);
     return kExitOk;
   }
   if (args.positionals.size() > 1) return usageError("trace", "give at most one FILE");
@@ -78,7 +64,7 @@ int runTrace(const std::vector<std::string>& argv) {
   }
   options.lastOnly = args.has("--last");
 
-  std::string path = args.positionals.empty() ? defaultTracePath() : args.positionals[0];
+  std::string path = args.positionals.empty() ? os::defaultTracePath() : args.positionals[0];
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec))
     return fail(kExitInput, path + " is a folder, not a trace file");
