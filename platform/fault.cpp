@@ -21,7 +21,9 @@ std::atomic<std::uint64_t> gTotal{0};
 std::array<std::atomic<std::uint64_t>, kCalls> gCounts{};
 std::atomic<Observer> gObserver{nullptr};
 std::atomic<void*> gObserverContext{nullptr};
-std::atomic<int> gSockets{0}, gThreads{0}, gFiles{0};
+std::atomic<Tracer> gTracer{nullptr};
+std::atomic<void*> gTracerContext{nullptr};
+std::atomic<int> gSockets{0}, gThreads{0}, gFiles{0}, gUnknownCloses{0}, gUnjoined{0};
 
 const char* const kNames[kCalls] = {
     "WSAStartup", "WSACleanup", "socket", "closesocket", "connect", "bind", "listen", "accept",
@@ -68,11 +70,14 @@ void setObserver(Observer observer, void* context) {
   gObserver.store(observer);
 }
 
-bool injected(Call call, int* error) {
-  gTotal.fetch_add(1, std::memory_order_relaxed);
-  gCounts[static_cast<int>(call)].fetch_add(1, std::memory_order_relaxed);
-  if (!gArmed.load(std::memory_order_relaxed)) return false;
+void setTracer(Tracer tracer, void* context) {
+  gTracerContext.store(context);
+  gTracer.store(tracer);
+}
 
+namespace {
+
+bool armedFor(Call call, int* error) {
   // Counting down one shot: the thread that takes the count to zero fails.
   std::int64_t nth = gNth.load();
   if (nth > 0) {
@@ -99,6 +104,17 @@ bool injected(Call call, int* error) {
   return false;
 }
 
+}  // namespace
+
+bool injected(Call call, int* error) {
+  gTotal.fetch_add(1, std::memory_order_relaxed);
+  gCounts[static_cast<int>(call)].fetch_add(1, std::memory_order_relaxed);
+  const bool fails = gArmed.load(std::memory_order_relaxed) && armedFor(call, error);
+  if (Tracer tracer = gTracer.load(std::memory_order_acquire))
+    tracer(call, fails, gTracerContext.load());
+  return fails;
+}
+
 void observe(Call call, std::intptr_t arg, std::intptr_t result) {
   Observer observer = gObserver.load(std::memory_order_acquire);
   if (observer) observer(call, arg, result, gObserverContext.load());
@@ -110,5 +126,9 @@ int openFiles() { return gFiles.load(); }
 void countSocket(int delta) { gSockets.fetch_add(delta); }
 void countThread(int delta) { gThreads.fetch_add(delta); }
 void countFile(int delta) { gFiles.fetch_add(delta); }
+int unjoinedThreads() { return gUnjoined.load(); }
+void countUnjoinedThread(int delta) { gUnjoined.fetch_add(delta); }
+int unknownCloses() { return gUnknownCloses.load(); }
+void countUnknownClose() { gUnknownCloses.fetch_add(1); }
 
 }  // namespace zw::plat::fault

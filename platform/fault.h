@@ -6,7 +6,8 @@
 // Tests can also count calls, watch them through an observer, and read how
 // many sockets, threads and files are open.
 //
-// Nothing here costs more than a relaxed atomic load while nothing is armed.
+// Nothing here costs more than a few relaxed atomic loads while nothing is
+// armed.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +44,12 @@ std::uint64_t callCount(Call call);  // calls of one kind since reset()
 using Observer = void (*)(Call call, std::intptr_t arg, std::intptr_t result, void* context);
 void setObserver(Observer observer, void* context);
 
+// A tracer sees every call as it enters the hook, before it does anything:
+// its kind and whether a fault is injected into it.  It runs on the calling
+// thread, so with several threads the order is the order of entry.
+using Tracer = void (*)(Call call, bool failed, void* context);
+void setTracer(Tracer tracer, void* context);
+
 // For the backends: counts the call and answers whether it is to fail.
 bool injected(Call call, int* error);
 void observe(Call call, std::intptr_t arg, std::intptr_t result);
@@ -54,5 +61,15 @@ int openFiles();
 void countSocket(int delta);
 void countThread(int delta);
 void countFile(int delta);
+
+// Threads started and not joined yet.  A thread that has ended keeps its
+// stack until it is joined, so they must not pile up in a long process.
+int unjoinedThreads();
+void countUnjoinedThread(int delta);
+
+// Closes asked of a socket that is not open: a socket closed twice, or one
+// never made.  The backends count them; a sound caller makes none.
+int unknownCloses();
+void countUnknownClose();
 
 }  // namespace zw::plat::fault
