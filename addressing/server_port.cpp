@@ -6,6 +6,7 @@
 #include <string>
 
 #include "addressing/internal.h"
+#include "addressing/mapper_reply.h"
 #include "diag/report.h"
 #include "diag/trace.h"
 
@@ -14,8 +15,6 @@ namespace {
 
 constexpr std::uint32_t kMapperPortTcp = 449;
 constexpr std::uint32_t kMapperPortSpx = 8856;
-constexpr int kReplySize = 5;
-constexpr std::uint8_t kReplyKnown = '+';
 
 struct PortText {
   char text[12];
@@ -39,8 +38,8 @@ void reportLookupFailed(ZoCoConnDesc* desc, std::uint32_t statusValue) {
 int receiveReply(plat::Socket s, std::uint8_t* reply, ZoCoConnDesc* desc,
                  std::uint32_t statusValue) {
   int received = 0;
-  while (received < kReplySize) {
-    const int n = plat::recv(s, reply + received, kReplySize - received, 0);
+  while (received < kMapperReplySize) {
+    const int n = plat::recv(s, reply + received, kMapperReplySize - received, 0);
     if (n == plat::kSocketError) {
       reportSocketError("recv", plat::WSAGetLastError(), statusValue, desc);
       return -1;
@@ -81,7 +80,7 @@ std::int32_t lookupServerPort(ZoCoConnDesc* desc, std::uint32_t statusValue) {
     return ZOCO_RC_CANCELLED;
   }
 
-  std::uint8_t reply[kReplySize] = {};
+  std::uint8_t reply[kMapperReplySize] = {};
   int received = 0;
   if (rc == ZOCO_RC_OK) {
     received = receiveReply(s, reply, desc, statusValue);
@@ -91,10 +90,9 @@ std::int32_t lookupServerPort(ZoCoConnDesc* desc, std::uint32_t statusValue) {
 
   if (rc == ZOCO_RC_OK) {
     if (cancelQuery(desc)) return ZOCO_RC_CANCELLED;
-    if (received >= kReplySize && reply[0] == kReplyKnown) {
-      desc->port = static_cast<std::uint32_t>(reply[1]) << 24 |
-                   static_cast<std::uint32_t>(reply[2]) << 16 |
-                   static_cast<std::uint32_t>(reply[3]) << 8 | reply[4];
+    std::uint32_t port = 0;
+    if (judgeMapperReply(reply, received, &port)) {
+      desc->port = port;
     } else {
       svc::ServiceLine line = libTrace(desc);
       line.text(" - pinged server, sys=")

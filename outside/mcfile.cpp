@@ -83,7 +83,8 @@ ParseResult parse(std::string_view source) {
       for (; j < lines.size(); ++j) {
         std::string_view textLine = lines[j];
         if (trim(textLine) == ".") break;
-        if (!text.empty()) text += '\n';
+        // Joined by newlines, so a text that begins with an empty line keeps it.
+        if (j > i + 1) text += '\n';
         text.append(textLine);
       }
       if (j == lines.size()) return failAt(i, "message text without closing '.'");

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
 #include <arpa/inet.h>
 
@@ -28,6 +30,9 @@ constexpr Word kMapperFaults[] = {
     {"close", static_cast<int>(MapperFault::kClose)},
     {"off", static_cast<int>(MapperFault::kOff)},
     {"refuse", static_cast<int>(MapperFault::kRefuse)},
+    {"close-at", static_cast<int>(MapperFault::kCloseAt)},
+    {"garbage", static_cast<int>(MapperFault::kGarbage)},
+    {"drip", static_cast<int>(MapperFault::kDrip)},
 };
 
 constexpr Word kSignonFaults[] = {
@@ -38,7 +43,20 @@ constexpr Word kSignonFaults[] = {
     {"bad-start-header", static_cast<int>(SignonFault::kBadStartHeader)},
     {"split-seed", static_cast<int>(SignonFault::kSplitSeed)},
     {"split-start", static_cast<int>(SignonFault::kSplitStart)},
+    {"close-at-seed", static_cast<int>(SignonFault::kCloseAtSeed)},
+    {"close-at-start", static_cast<int>(SignonFault::kCloseAtStart)},
+    {"garbage-seed", static_cast<int>(SignonFault::kGarbageSeed)},
+    {"garbage-start", static_cast<int>(SignonFault::kGarbageStart)},
+    {"drip-seed", static_cast<int>(SignonFault::kDripSeed)},
+    {"drip-start", static_cast<int>(SignonFault::kDripStart)},
+    {"huge-seed-length", static_cast<int>(SignonFault::kHugeSeedLength)},
+    {"huge-start-length", static_cast<int>(SignonFault::kHugeStartLength)},
 };
+
+// Lengths of the replies that close-at cuts.
+constexpr std::size_t kMapperAnswerLength = 5;
+constexpr std::size_t kSeedReplyBytes = 32;
+constexpr std::size_t kStartReplyBytes = 24;
 
 constexpr Word kSapModes[] = {
     {"answer", static_cast<int>(SapMode::kAnswer)},
@@ -46,6 +64,8 @@ constexpr Word kSapModes[] = {
     {"short", static_cast<int>(SapMode::kShort)},
     {"empty", static_cast<int>(SapMode::kEmpty)},
     {"off", static_cast<int>(SapMode::kOff)},
+    {"garbage", static_cast<int>(SapMode::kGarbage)},
+    {"oversized", static_cast<int>(SapMode::kOversized)},
 };
 
 template <std::size_t N>
@@ -65,6 +85,30 @@ const char* wordFor(const Word (&words)[N], int value) {
     if (w.value == value) return w.text;
   }
   return "?";
+}
+
+// A word that may carry a byte count after a colon ("close-at:3").  The
+// count goes to *count only for the words in `counted`, and those need one
+// below `limit`.
+template <std::size_t N>
+bool lookupCountedWord(const Word (&words)[N], std::string_view word, int* out,
+                       std::initializer_list<std::pair<int, std::size_t>> counted,
+                       std::size_t* count) {
+  std::size_t colon = word.find(':');
+  std::string_view bare = word.substr(0, colon);
+  if (!lookupWord(words, bare, out)) return false;
+  std::size_t limit = 0;
+  for (const auto& [value, bound] : counted)
+    if (value == *out) limit = bound;
+  if (limit == 0) return colon == std::string_view::npos;
+  if (colon == std::string_view::npos || !count) return false;
+  std::string_view digits = word.substr(colon + 1);
+  std::size_t n = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n, 10);
+  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || n >= limit)
+    return false;
+  *count = n;
+  return true;
 }
 
 std::string_view trim(std::string_view text) {
@@ -238,14 +282,16 @@ class Parser {
     }
     if (key == "mapper" || key == "spx-mapper") {
       MapperFault* fault = key == "mapper" ? &system_->mapper : &system_->spxMapper;
-      if (!parseSystemMapperFault(value, fault))
+      std::size_t* closeAt = key == "mapper" ? &system_->mapperCloseAt : &system_->spxMapperCloseAt;
+      if (!parseSystemMapperFault(value, fault, closeAt))
         return fail(std::string(key) +
-                    " is answer, unknown, bad-first-byte, short, split, close or off");
+                    " is answer, unknown, bad-first-byte, short, split, close, off, "
+                    "close-at:N (N 0 to 4), garbage or drip");
       return true;
     }
     if (key == "sap") {
       if (!parseSapMode(value, &system_->sap))
-        return fail("sap is answer, silent, short, empty or off");
+        return fail("sap is answer, silent, short, empty, off, garbage or oversized");
       return true;
     }
     if (key == "advertise") {
@@ -283,15 +329,19 @@ class Parser {
       return true;
     }
     if (key == "fail") {
-      if (!parseServerFault(value, &server_->fail))
-        return fail("fail is none, unknown, bad-first-byte, short, split, close or refuse");
+      if (!parseServerFault(value, &server_->fail, &server_->failCloseAt))
+        return fail(
+            "fail is none, unknown, bad-first-byte, short, split, close, refuse, "
+            "close-at:N (N 0 to 4), garbage or drip");
       return true;
     }
     if (key == "signon") {
-      if (!parseSignonFault(value, &server_->signon))
+      if (!parseSignonFault(value, &server_->signon, &server_->signonCloseAt))
         return fail(
             "signon is none, refuse-seed, refuse-start, bad-seed-header, bad-start-header, "
-            "split-seed or split-start");
+            "split-seed, split-start, close-at-seed:N (N 0 to 31), close-at-start:N (N 0 to "
+            "23), garbage-seed, garbage-start, drip-seed, drip-start, huge-seed-length or "
+            "huge-start-length");
       return true;
     }
     if (key == "user" || key == "users") {
@@ -410,28 +460,47 @@ bool finishConfig(Config* config, std::string* error) {
   return true;
 }
 
-bool parseSystemMapperFault(std::string_view word, MapperFault* out) {
+bool parseSystemMapperFault(std::string_view word, MapperFault* out, std::size_t* closeAt) {
   int value = 0;
-  if (!lookupWord(kMapperFaults, word, &value) ||
+  std::size_t count = 0;
+  if (!lookupCountedWord(kMapperFaults, word, &value,
+                         {{static_cast<int>(MapperFault::kCloseAt), kMapperAnswerLength}},
+                         &count) ||
       static_cast<MapperFault>(value) == MapperFault::kRefuse)
     return false;
+  if (static_cast<MapperFault>(value) == MapperFault::kCloseAt && !closeAt) return false;
   *out = static_cast<MapperFault>(value);
+  if (closeAt) *closeAt = count;
   return true;
 }
 
-bool parseServerFault(std::string_view word, MapperFault* out) {
+bool parseServerFault(std::string_view word, MapperFault* out, std::size_t* closeAt) {
   int value = 0;
-  if (!lookupWord(kMapperFaults, word, &value) ||
+  std::size_t count = 0;
+  if (!lookupCountedWord(kMapperFaults, word, &value,
+                         {{static_cast<int>(MapperFault::kCloseAt), kMapperAnswerLength}},
+                         &count) ||
       static_cast<MapperFault>(value) == MapperFault::kOff)
     return false;
+  if (static_cast<MapperFault>(value) == MapperFault::kCloseAt && !closeAt) return false;
   *out = static_cast<MapperFault>(value);
+  if (closeAt) *closeAt = count;
   return true;
 }
 
-bool parseSignonFault(std::string_view word, SignonFault* out) {
+bool parseSignonFault(std::string_view word, SignonFault* out, std::size_t* closeAt) {
   int value = 0;
-  if (!lookupWord(kSignonFaults, word, &value)) return false;
-  *out = static_cast<SignonFault>(value);
+  std::size_t count = 0;
+  if (!lookupCountedWord(kSignonFaults, word, &value,
+                         {{static_cast<int>(SignonFault::kCloseAtSeed), kSeedReplyBytes},
+                          {static_cast<int>(SignonFault::kCloseAtStart), kStartReplyBytes}},
+                         &count))
+    return false;
+  const auto fault = static_cast<SignonFault>(value);
+  if ((fault == SignonFault::kCloseAtSeed || fault == SignonFault::kCloseAtStart) && !closeAt)
+    return false;
+  *out = fault;
+  if (closeAt) *closeAt = count;
   return true;
 }
 
@@ -449,6 +518,19 @@ const char* faultName(MapperFault fault) {
 
 const char* signonFaultName(SignonFault fault) {
   return wordFor(kSignonFaults, static_cast<int>(fault));
+}
+
+std::string faultWord(MapperFault fault, std::size_t closeAt) {
+  std::string word = faultName(fault);
+  if (fault == MapperFault::kCloseAt) word += ":" + std::to_string(closeAt);
+  return word;
+}
+
+std::string signonFaultWord(SignonFault fault, std::size_t closeAt) {
+  std::string word = signonFaultName(fault);
+  if (fault == SignonFault::kCloseAtSeed || fault == SignonFault::kCloseAtStart)
+    word += ":" + std::to_string(closeAt);
+  return word;
 }
 
 const char* sapModeName(SapMode mode) { return wordFor(kSapModes, static_cast<int>(mode)); }

@@ -34,6 +34,9 @@ enum class MapperFault {
   kClose,         // no answer at all, just the close
   kOff,           // system only: the mapper does not listen
   kRefuse,        // server only: the mapper answers, the port refuses connects
+  kCloseAt,       // the first N bytes of the answer (closeAt), then the end of the stream
+  kGarbage,       // 64 bytes of garbage instead of the answer
+  kDrip,          // the answer one byte at a time, a pause before each
 };
 
 // How a server program with users answers the sign-on datastreams.
@@ -45,6 +48,14 @@ enum class SignonFault {
   kBadStartHeader,  // start-server reply whose header is wrong throughout
   kSplitSeed,       // seed-exchange reply in two writes with a pause
   kSplitStart,      // start-server reply in two writes with a pause
+  kCloseAtSeed,     // the first N bytes of the seed-exchange reply (closeAt), then the end
+  kCloseAtStart,    // the first N bytes of the start-server reply, then the end
+  kGarbageSeed,     // 64 bytes of garbage instead of the seed-exchange reply, then the end
+  kGarbageStart,    // 64 bytes of garbage instead of the start-server reply, then the end
+  kDripSeed,        // the seed-exchange reply one byte at a time, a pause before each
+  kDripStart,       // the start-server reply one byte at a time
+  kHugeSeedLength,  // seed-exchange reply whose total length says FFFFFFFF
+  kHugeStartLength, // start-server reply whose total length says FFFFFFFF
 };
 
 // How the service advertising answer at a system's address behaves.
@@ -54,6 +65,8 @@ enum class SapMode {
   kShort,   // a datagram too short to hold an entry
   kEmpty,   // a datagram of no bytes
   kOff,     // nothing listens
+  kGarbage,    // one full datagram of seven entries whose names are garbage
+  kOversized,  // the answer in one datagram of 1000 bytes, garbage after the entries
 };
 
 struct User {
@@ -67,7 +80,9 @@ struct ServerConfig {
   bool tcpip = true;            // known to the mapper at 449
   bool ipx = true;              // known to the mapper at SPX socket 8856
   MapperFault fail = MapperFault::kNone;
+  std::size_t failCloseAt = 0;    // the N of fail = close-at:N
   SignonFault signon = SignonFault::kNone;
+  std::size_t signonCloseAt = 0;  // the N of signon = close-at-seed:N or close-at-start:N
   std::vector<User> users;      // empty: no sign-on, the connection just echoes
   int line = 0;                 // where the section starts, for messages
 };
@@ -80,6 +95,8 @@ struct SystemConfig {
   std::uint16_t spxMapperPort = 8856;
   MapperFault mapper = MapperFault::kNone;
   MapperFault spxMapper = MapperFault::kNone;
+  std::size_t mapperCloseAt = 0;     // the N of mapper = close-at:N
+  std::size_t spxMapperCloseAt = 0;
   SapMode sap = SapMode::kAnswer;
   bool advertise = true;          // listed in service query answers
   std::vector<ServerConfig> servers;
@@ -111,12 +128,19 @@ Config defaultConfig();
 bool finishConfig(Config* config, std::string* error);
 
 // Parses the fault and mode words of the format; false for an unknown word.
-bool parseSystemMapperFault(std::string_view word, MapperFault* out);
-bool parseServerFault(std::string_view word, MapperFault* out);
-bool parseSignonFault(std::string_view word, SignonFault* out);
+// The words that carry a byte count ("close-at:3", "close-at-seed:31") put
+// it in *closeAt, and are refused without one; N is below the length of the
+// reply it cuts (5, 32 or 24 bytes).
+bool parseSystemMapperFault(std::string_view word, MapperFault* out,
+                            std::size_t* closeAt = nullptr);
+bool parseServerFault(std::string_view word, MapperFault* out, std::size_t* closeAt = nullptr);
+bool parseSignonFault(std::string_view word, SignonFault* out, std::size_t* closeAt = nullptr);
 bool parseSapMode(std::string_view word, SapMode* out);
 const char* faultName(MapperFault fault);
 const char* signonFaultName(SignonFault fault);
+// The word as the format writes it, with its byte count where it has one.
+std::string faultWord(MapperFault fault, std::size_t closeAt);
+std::string signonFaultWord(SignonFault fault, std::size_t closeAt);
 const char* sapModeName(SapMode mode);
 
 // Dotted text of a host-order IPv4 address, and its parse (exactly four

@@ -36,11 +36,14 @@ constexpr const char* kUsage =
     "      --ipx-network HEX  its IPX network number (taken from the address)\n"
     "      --mapper-port PORT its server mapper port (449)\n"
     "      --mapper MODE      every system's mapper at 449: answer, unknown,\n"
-    "                         bad-first-byte, short, split, close or off\n"
+    "                         bad-first-byte, short, split, close, off,\n"
+    "                         close-at:N, garbage or drip\n"
     "      --spx-mapper MODE  the same for the mapper at SPX socket 8856\n"
-    "      --sap MODE         the service query answer: answer, silent, short, empty or off\n"
+    "      --sap MODE         the service query answer: answer, silent, short, empty,\n"
+    "                         off, garbage or oversized\n"
     "      --fail NAME=MODE   server program NAME of every system: none, unknown,\n"
-    "                         bad-first-byte, short, split, close or refuse\n"
+    "                         bad-first-byte, short, split, close, refuse,\n"
+    "                         close-at:N, garbage or drip\n"
     "      --pause-ms N       the pause inside replies given in two pieces (200)\n"
     "      --ready-file PATH  once everything listens, write where to PATH\n"
     "      --log FILE         log to FILE instead of standard error\n"
@@ -175,9 +178,11 @@ bool buildConfig(const Options& options, Config* config) {
     config->pauseMs = parsed.pauseMs;
   }
   for (SystemConfig& system : config->systems) {
-    if (!options.mapper.empty() && !parseSystemMapperFault(options.mapper, &system.mapper))
+    if (!options.mapper.empty() &&
+        !parseSystemMapperFault(options.mapper, &system.mapper, &system.mapperCloseAt))
       return usageError("unknown --mapper mode '" + options.mapper + "'");
-    if (!options.spxMapper.empty() && !parseSystemMapperFault(options.spxMapper, &system.spxMapper))
+    if (!options.spxMapper.empty() &&
+        !parseSystemMapperFault(options.spxMapper, &system.spxMapper, &system.spxMapperCloseAt))
       return usageError("unknown --spx-mapper mode '" + options.spxMapper + "'");
     if (!options.sap.empty() && !parseSapMode(options.sap, &system.sap))
       return usageError("unknown --sap mode '" + options.sap + "'");
@@ -185,15 +190,17 @@ bool buildConfig(const Options& options, Config* config) {
   for (const std::string& fail : options.fails) {
     std::size_t eq = fail.rfind('=');
     MapperFault fault;
-    if (eq == std::string::npos || !parseServerFault(fail.substr(eq + 1), &fault))
+    std::size_t closeAt = 0;
+    if (eq == std::string::npos || !parseServerFault(fail.substr(eq + 1), &fault, &closeAt))
       return usageError("--fail takes NAME=MODE with a mode of none, unknown, bad-first-byte, "
-                        "short, split, close or refuse");
+                        "short, split, close, refuse, close-at:N, garbage or drip");
     std::string name = fail.substr(0, eq);
     bool found = false;
     for (SystemConfig& system : config->systems) {
       for (ServerConfig& server : system.servers) {
         if (server.name == name) {
           server.fail = fault;
+          server.failCloseAt = closeAt;
           found = true;
         }
       }
@@ -211,14 +218,15 @@ std::string describe(const Config& config) {
             "\nipx-network = " + networkText(s.ipxNetwork) +
             "\nmapper-port = " + std::to_string(s.mapperPort) +
             "\nspx-mapper-port = " + std::to_string(s.spxMapperPort) +
-            "\nmapper = " + faultName(s.mapper) + "\nspx-mapper = " + faultName(s.spxMapper) +
+            "\nmapper = " + faultWord(s.mapper, s.mapperCloseAt) +
+            "\nspx-mapper = " + faultWord(s.spxMapper, s.spxMapperCloseAt) +
             "\nsap = " + sapModeName(s.sap) + "\nadvertise = " + (s.advertise ? "yes" : "no") +
             "\n";
     for (const ServerConfig& v : s.servers) {
       text += "[server " + v.name + "]\nport = " + std::to_string(v.port) + "\nnetworks =" +
               (v.tcpip ? " tcpip" : "") + (v.ipx ? " ipx" : "") + "\nfail = " +
-              (v.fail == MapperFault::kNone ? "none" : faultName(v.fail)) +
-              "\nsignon = " + signonFaultName(v.signon) + "\n";
+              (v.fail == MapperFault::kNone ? "none" : faultWord(v.fail, v.failCloseAt)) +
+              "\nsignon = " + signonFaultWord(v.signon, v.signonCloseAt) + "\n";
       // User IDs only: the passwords stay in the file they came from.
       if (!v.users.empty()) {
         text += "# users:";

@@ -50,17 +50,69 @@ void freshSeed(std::uint8_t seed[8]) {
   }
 }
 
-// Splits a reply after its header when the fault asks for pieces.
-SignonHost::Step reply(const std::uint8_t* bytes, std::size_t length, bool split) {
+constexpr std::size_t kGarbageLength = 64;
+constexpr std::uint32_t kHugeTotalLength = 0xFFFFFFFF;
+
+void put32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
+// How a reply leaves under the sign-on mode: whole, split after its header,
+// dripped a byte at a time, cut after `closeAt` bytes or replaced by garbage.
+enum class Delivery { kWhole, kSplit, kDrip, kCut, kGarbage };
+
+SignonHost::Step reply(const std::uint8_t* bytes, std::size_t length, Delivery delivery,
+                       std::size_t closeAt) {
   SignonHost::Step step;
   const char* text = reinterpret_cast<const char*>(bytes);
-  if (split) {
-    step.now.assign(text, kHeaderLength);
-    step.later.assign(text + kHeaderLength, length - kHeaderLength);
-  } else {
-    step.now.assign(text, length);
+  switch (delivery) {
+    case Delivery::kWhole:
+      step.now.assign(text, length);
+      break;
+    case Delivery::kSplit:
+      step.now.assign(text, kHeaderLength);
+      step.later.assign(text + kHeaderLength, length - kHeaderLength);
+      break;
+    case Delivery::kDrip:
+      step.now.assign(text, 1);
+      step.later.assign(text + 1, length - 1);
+      step.drip = true;
+      break;
+    case Delivery::kCut:
+      step.now.assign(text, std::min(closeAt, length));
+      break;
+    case Delivery::kGarbage:
+      step.now = garbageBytes(kGarbageLength);
+      break;
   }
   return step;
+}
+
+// How the reply of one sign-on step leaves, given the faults that concern it.
+Delivery deliveryOf(SignonFault fault, SignonFault split, SignonFault drip, SignonFault cut,
+                    SignonFault garbage) {
+  if (fault == split) return Delivery::kSplit;
+  if (fault == drip) return Delivery::kDrip;
+  if (fault == cut) return Delivery::kCut;
+  if (fault == garbage) return Delivery::kGarbage;
+  return Delivery::kWhole;
+}
+
+// What the log says of a reply that did not leave whole.
+std::string deliveryNote(Delivery delivery, std::size_t closeAt) {
+  switch (delivery) {
+    case Delivery::kSplit:
+      return " in two pieces";
+    case Delivery::kDrip:
+      return " a byte at a time";
+    case Delivery::kCut:
+      return ", cut after " + std::to_string(closeAt) + " bytes and closed";
+    case Delivery::kGarbage:
+      return ", garbage sent in its place and closed";
+    case Delivery::kWhole:
+      break;
+  }
+  return "";
 }
 
 // Compares without stopping at the first difference.
@@ -84,6 +136,19 @@ bool mayBeSeedRequest(const std::string& in) {
 }
 
 }  // namespace
+
+std::string garbageBytes(std::size_t length) {
+  std::string out(length, '\0');
+  std::uint32_t state = 0x2545F491;
+  for (std::size_t i = 0; i < length; ++i) {
+    state = state * 1103515245u + 12345u;
+    out[i] = static_cast<char>(state >> 24);
+  }
+  for (std::size_t i : {std::size_t{0}, std::size_t{16}, std::size_t{17}, std::size_t{18},
+                        std::size_t{19}})
+    if (i < length) out[i] = static_cast<char>(0xA5);
+  return out;
+}
 
 SignonHost::SignonHost(const ServerConfig& server)
     : server_(server), phase_(server.users.empty() ? Phase::kEcho : Phase::kSniff) {}
@@ -119,15 +184,23 @@ SignonHost::Step SignonHost::answerSeed(std::string* in) {
   bool refuse = fault == SignonFault::kRefuseSeed;
   put16(out + 20, refuse ? kSignonRefused : kSignonOk);
   std::memcpy(out + 24, hostSeed_, 8);
+  bool huge = fault == SignonFault::kHugeSeedLength;
+  if (huge) put32(out, kHugeTotalLength);
 
-  Step step = reply(out, sizeof out, fault == SignonFault::kSplitSeed);
+  Delivery delivery = deliveryOf(fault, SignonFault::kSplitSeed, SignonFault::kDripSeed,
+                                 SignonFault::kCloseAtSeed, SignonFault::kGarbageSeed);
+  Step step = reply(out, sizeof out, delivery, server_.signonCloseAt);
+  std::string note = deliveryNote(delivery, server_.signonCloseAt);
   if (refuse) {
     phase_ = Phase::kEnded;
     step.log = "seed exchange refused (return code 1)";
+  } else if (delivery == Delivery::kCut || delivery == Delivery::kGarbage) {
+    phase_ = Phase::kEnded;
+    step.log = "seed exchange reply" + note;
   } else {
     phase_ = Phase::kAwaitStart;
     step.log = std::string("seed exchange answered") + (bad ? " with a bad header" : "") +
-               (step.later.empty() ? "" : " in two pieces");
+               (huge ? " declaring a total length of FFFFFFFF" : "") + note;
   }
   return step;
 }
@@ -202,13 +275,22 @@ SignonHost::Step SignonHost::answerStart(std::string* in) {
   writeHeader(out, kStartReplyLength, serverId, bad ? kWrongFixedLength : kStartReplyFixedLength,
               bad ? kWrongReplyId : kStartReplyId);
   put16(out + 20, rc);
-  Step step = reply(out, sizeof out, fault == SignonFault::kSplitStart);
+  bool huge = fault == SignonFault::kHugeStartLength;
+  if (huge) put32(out, kHugeTotalLength);
+  Delivery delivery = deliveryOf(fault, SignonFault::kSplitStart, SignonFault::kDripStart,
+                                 SignonFault::kCloseAtStart, SignonFault::kGarbageStart);
+  Step step = reply(out, sizeof out, delivery, server_.signonCloseAt);
+  std::string note = deliveryNote(delivery, server_.signonCloseAt);
 
   std::string who = userText.empty() ? std::string() : " user " + userText;
-  if (rc == kSignonOk) {
+  if (delivery == Delivery::kCut || delivery == Delivery::kGarbage) {
+    phase_ = Phase::kEnded;
+    step.log = "start-server" + who + " (return code " + std::to_string(rc) + "), reply" + note;
+  } else if (rc == kSignonOk) {
     phase_ = Phase::kEcho;
     step.log = "start-server" + who + " signed on" + (bad ? ", reply with a bad header" : "") +
-               (step.later.empty() ? "" : ", reply in two pieces");
+               (huge ? ", reply declaring a total length of FFFFFFFF" : "") +
+               (note.empty() ? "" : ", reply" + note);
   } else {
     phase_ = Phase::kEnded;
     step.log = "start-server" + who + " refused (return code " + std::to_string(rc) + ": " +

@@ -19,6 +19,11 @@ inline constexpr std::uint16_t kSignonUnknownUser = 2;  // no configured user of
 inline constexpr std::uint16_t kSignonBadPassword = 3;  // the substitute does not check out
 inline constexpr std::uint16_t kSignonMalformed = 4;    // not a start-server request
 
+// `length` bytes of garbage, the same every time: byte 0 is never "+" and
+// bytes 16 to 19 (a header's fixed-part length and reply ID) are A5, so no
+// mapper answer or sign-on reply header can be read from them.
+std::string garbageBytes(std::size_t length);
+
 class SignonHost {
  public:
   enum class Phase {
@@ -32,7 +37,8 @@ class SignonHost {
   struct Step {
     std::string now;
     std::string later;
-    std::string log;  // one line for the log, or empty; never a password or substitute
+    std::string log;    // one line for the log, or empty; never a password or substitute
+    bool drip = false;  // `later` leaves one byte at a time, a pause before each
   };
 
   // A server without users starts in kEcho.

@@ -30,6 +30,8 @@ constexpr std::size_t kSapEntryLength = 64;
 constexpr std::size_t kSapEntriesPerDatagram = 7;
 constexpr std::size_t kSapNameLength = 48;
 constexpr std::size_t kSapShortLength = 40;
+constexpr std::size_t kSapFullLength = 2 + kSapEntriesPerDatagram * kSapEntryLength;  // 450
+constexpr std::size_t kSapOversizedLength = 1000;
 constexpr std::uint16_t kSapHops = 1;
 constexpr std::uint8_t kHostNode[6] = {0, 0, 0, 0, 0, 1};
 constexpr char kRefusal[5] = {'-', 0, 0, 0, 0};
@@ -245,8 +247,14 @@ bool Simulator::run(const volatile sig_atomic_t* stop, const sigset_t* waitMask)
     Clock::time_point wake = Clock::time_point::max();
     for (Connection& conn : connections_) {
       if (!conn.later.empty() && conn.laterAt <= now) {
-        conn.out += conn.later;
-        conn.later.clear();
+        if (conn.drip) {
+          conn.out.push_back(conn.later.front());
+          conn.later.erase(0, 1);
+          conn.laterAt = now + std::chrono::milliseconds(config_.pauseMs);
+        } else {
+          conn.out += conn.later;
+          conn.later.clear();
+        }
       }
       if (!conn.later.empty()) wake = std::min(wake, conn.laterAt);
       short events = 0;
@@ -364,10 +372,13 @@ void Simulator::answerSap(const Endpoint& endpoint) {
     }
     std::vector<std::string> datagrams;
     std::size_t entries = 0;
-    if (system.sap == SapMode::kAnswer || system.sap == SapMode::kShort) {
+    if (system.sap == SapMode::kAnswer || system.sap == SapMode::kShort ||
+        system.sap == SapMode::kOversized) {
       for (const SystemConfig& s : config_.systems) {
         if (!s.advertise) continue;
-        if (entries % kSapEntriesPerDatagram == 0) {
+        // An oversized answer carries every entry in its one datagram.
+        if (entries % kSapEntriesPerDatagram == 0 &&
+            (system.sap != SapMode::kOversized || datagrams.empty())) {
           datagrams.emplace_back();
           put16(datagrams.back(), kSapGeneralResponse);
         }
@@ -389,8 +400,29 @@ void Simulator::answerSap(const Endpoint& endpoint) {
         datagrams.front().resize(kSapShortLength);
         entries = 0;
       }
+      if (system.sap == SapMode::kOversized) {
+        if (datagrams.empty()) {
+          datagrams.emplace_back();
+          put16(datagrams.back(), kSapGeneralResponse);
+        }
+        std::string& d = datagrams.front();
+        if (d.size() < kSapOversizedLength) d += garbageBytes(kSapOversizedLength - d.size());
+      }
     } else if (system.sap == SapMode::kEmpty) {
       datagrams.emplace_back();
+    } else if (system.sap == SapMode::kGarbage) {
+      // Entries of the host type whose names and numbers are garbage: a
+      // client reads them all and finds nothing.
+      std::string d;
+      put16(d, kSapGeneralResponse);
+      std::string junk = garbageBytes(kSapFullLength);
+      for (std::size_t i = 0; i < kSapEntriesPerDatagram; ++i) {
+        std::string entry = junk.substr(2 + i * kSapEntryLength, kSapEntryLength);
+        entry[0] = static_cast<char>(kHostServerType >> 8);
+        entry[1] = static_cast<char>(kHostServerType & 0xFF);
+        d += entry;
+      }
+      datagrams.push_back(d);
     }
     for (const std::string& d : datagrams) {
       if (::sendto(endpoint.fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&peer),
@@ -486,9 +518,12 @@ void Simulator::handleName(Connection& conn, const std::string& name) {
     if (s.name == name && (conn.net == Net::kTcpip ? s.tcpip : s.ipx)) server = &s;
   }
   MapperFault fault = conn.net == Net::kTcpip ? conn.system->mapper : conn.system->spxMapper;
+  std::size_t closeAt =
+      conn.net == Net::kTcpip ? conn.system->mapperCloseAt : conn.system->spxMapperCloseAt;
   const char* scope = "mapper";
   if (fault == MapperFault::kNone && server) {
     fault = server->fail;
+    closeAt = server->failCloseAt;
     scope = "server";
   }
   if (fault == MapperFault::kNone && !server) fault = MapperFault::kUnknown;
@@ -500,7 +535,7 @@ void Simulator::handleName(Connection& conn, const std::string& name) {
   }
   std::string answer = portAnswer('+', port);
   std::string told = "'" + shown(name) + "' -> ";
-  std::string why = std::string(" (") + scope + " fault " + faultName(fault) + ")";
+  std::string why = std::string(" (") + scope + " fault " + faultWord(fault, closeAt) + ")";
   switch (fault) {
     case MapperFault::kNone:
     case MapperFault::kRefuse:
@@ -531,6 +566,22 @@ void Simulator::handleName(Connection& conn, const std::string& name) {
     case MapperFault::kOff:
       told += "closed without a reply" + why;
       break;
+    case MapperFault::kCloseAt:
+      conn.out = answer.substr(0, closeAt);
+      told += std::to_string(conn.out.size()) + " of 5 bytes, then closed" + why;
+      break;
+    case MapperFault::kGarbage:
+      conn.out = garbageBytes(64);
+      told += "64 bytes of garbage" + why;
+      break;
+    case MapperFault::kDrip:
+      conn.out = answer.substr(0, 1);
+      conn.later = answer.substr(1);
+      conn.drip = true;
+      conn.laterAt = Clock::now() + std::chrono::milliseconds(config_.pauseMs);
+      told += "+ port " + std::to_string(port) + " a byte at a time, " +
+              std::to_string(config_.pauseMs) + " ms apart" + why;
+      break;
   }
   log_->line(prefix(conn) + told);
   conn.finishAfterWrite = true;
@@ -550,6 +601,7 @@ void Simulator::serveInput(Connection& conn) {
     if (!step.later.empty()) {
       conn.later += step.later;
       conn.laterAt = Clock::now() + std::chrono::milliseconds(config_.pauseMs);
+      conn.drip = step.drip;
     }
     if (signon.phase() == before && conn.in.size() == had) break;  // needs more bytes
   }

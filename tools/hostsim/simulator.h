@@ -87,6 +87,7 @@ class Simulator {
     std::string out;
     std::string later;  // written after the pause
     Clock::time_point laterAt;
+    bool drip = false;  // `later` leaves one byte per pause
     bool finishAfterWrite = false;  // half-close once out and later are sent
     std::uint64_t echoed = 0;
     std::unique_ptr<SignonHost> signon;
