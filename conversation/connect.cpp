@@ -8,6 +8,7 @@
 #include "addressing/addressing.h"
 #include "conversation/zoco_sock.h"
 #include "outside/commcore.h"
+#include "outside/svclib.h"
 
 namespace zw {
 namespace {
@@ -139,6 +140,9 @@ ZoNlString ZoCoSock::ipxGetLocalName(plat::Socket s) {
 }
 
 void ZoCoSock::traceSocketOptions() {
+  // The options are asked for these lines alone: with no trace file and the
+  // service trace off, nothing is asked or formatted.
+  if (!hasTraceFile() && !svc::traceActive()) return;
   // Lines are formatted into a buffer that holds any service name: the name
   // is cut to what fits rather than overflowing.
   char line[160];

@@ -10,6 +10,7 @@
 
 #include "zelwire/zelwire.h"
 #include "outside/bblib.h"
+#include "outside/svclib.h"
 #include "platform/platform.h"
 
 namespace zw {
@@ -40,11 +41,21 @@ class ZoCoTransport {
   // Trace writers: a trace line, an error line (text and code) and a value
   // line (text, a blank, a number), each to the service trace while it is
   // active and to the trace file while this conversation has one.
-  void trace(const char* text) const;
-  void traceRc(const char* text, std::int32_t code) const;
-  void traceValue(const char* text, std::int32_t value) const;
+  // With no trace file and the service trace off, a writer costs two checks
+  // and formats nothing.
+  void trace(const char* text) const {
+    if (traceStream_ || svc::traceActive()) writeTrace(text);
+  }
+  void traceRc(const char* text, std::int32_t code) const {
+    if (traceStream_ || svc::traceActive()) writeTraceRc(text, code);
+  }
+  void traceValue(const char* text, std::int32_t value) const {
+    if (traceStream_ || svc::traceActive()) writeTraceValue(text, value);
+  }
   // A data log entry: a heading and a hexadecimal dump of the bytes.
-  void logData(const char* text, const void* data, std::uint32_t length);
+  void logData(const char* text, const void* data, std::uint32_t length) {
+    if (traceStream_ || svc::traceActive()) writeLogData(text, data, length);
+  }
 
   // While set, data log entries show these bytes as kLogMaskFiller wherever
   // they are logged: the sign-on masks its password substitute this way.
@@ -67,7 +78,12 @@ class ZoCoTransport {
 
  private:
   void openConversationTrace();
-  void writeTraceLine(const char* text, const char* tail) const;
+  void writeTrace(const char* text) const;
+  void writeTraceRc(const char* text, std::int32_t code) const;
+  void writeTraceValue(const char* text, std::int32_t value) const;
+  void writeLogData(const char* text, const void* data, std::uint32_t length);
+  void writeTraceLine(const char* text, const char* tailText = "",
+                      const std::int32_t* tailNumber = nullptr) const;
   void dumpData(const char* text, const void* data, std::uint32_t length) const;
   void logDataToServiceTrace(const char* text, const void* data, std::uint32_t length);
 };

@@ -19,9 +19,10 @@ constexpr std::size_t kDumpFlushAt = 3400;
 
 }  // namespace
 
-void ZoCoTransport::logData(const char* text, const void* data, std::uint32_t length) {
+void ZoCoTransport::writeLogData(const char* text, const void* data, std::uint32_t length) {
   if (!text) text = "";
-  if (!svc::traceActive() && !(traceStream_ && traceSwitch_ == 1)) return;
+  const bool toServiceTrace = svc::traceActive();
+  if (!toServiceTrace && !(traceStream_ && traceSwitch_ == 1)) return;
   std::vector<std::uint8_t> masked;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   if (bytes && maskStart_ && maskStart_ < bytes + length && maskStart_ + maskLength_ > bytes) {
@@ -31,7 +32,7 @@ void ZoCoTransport::logData(const char* text, const void* data, std::uint32_t le
         masked[i] = kLogMaskFiller;
     data = masked.data();
   }
-  if (svc::traceActive()) logDataToServiceTrace(text, data, length);
+  if (toServiceTrace) logDataToServiceTrace(text, data, length);
   if (traceStream_ && traceSwitch_ == 1) dumpData(text, data, length);
 }
 

@@ -10,8 +10,12 @@
 namespace zw::svc {
 namespace {
 
+// The values of detail::gSinkState, which traceActive() reads.
+enum SinkState : int { kNotBuilt = 0, kOff = 1, kOn = 2 };
+using detail::gSinkState;
+
 // The sink of the service trace.  The mutex orders opening, closing and
-// writing; the flag is what active() reads.
+// writing; `active` is the flag traceActive() reads, through gSinkState.
 struct Sink {
   std::mutex mutex;
   plat::File file = nullptr;
@@ -19,6 +23,7 @@ struct Sink {
   std::atomic<bool> active{false};
 
   Sink() {
+    gSinkState.store(kOff);
     const char* path = std::getenv("ZELWIRE_SERVICE_TRACE");
     if (path && *path) open(path);
   }
@@ -34,6 +39,7 @@ struct Sink {
       if (!file) return false;
     }
     active.store(true);
+    gSinkState.store(kOn);
     return true;
   }
   void close() {
@@ -42,6 +48,7 @@ struct Sink {
   }
   void closeLocked() {
     active.store(false);
+    gSinkState.store(kOff);
     if (file) plat::fileClose(file);
     file = nullptr;
     toStderr = false;
@@ -76,27 +83,33 @@ std::string recordPrefix() {
 
 }  // namespace
 
-bool traceActive() { return sink().active.load(std::memory_order_relaxed); }
+namespace detail {
+constinit std::atomic<int> gSinkState{kNotBuilt};
+bool buildSinkAndAsk() { return sink().active.load(std::memory_order_relaxed); }
+}  // namespace detail
+
 bool openServiceTrace(const std::string& path) { return sink().open(path); }
 void closeServiceTrace() { sink().close(); }
 
 ServiceLine& ServiceLine::text(const char* text) {
-  if (text) line_ += text;
+  if (active_ && text) line_ += text;
   return *this;
 }
 
 ServiceLine& ServiceLine::number(std::int64_t value) {
-  line_ += std::to_string(value);
+  if (active_) line_ += std::to_string(value);
   return *this;
 }
 
 ServiceLine& ServiceLine::byte(std::uint8_t value) {
+  if (!active_) return *this;
   appendHexByte(line_, value);
   line_ += ' ';
   return *this;
 }
 
 ServiceLine& ServiceLine::identifier(const void* address) {
+  if (!active_) return *this;
   char buf[2 * sizeof(void*) + 1];
   std::snprintf(buf, sizeof buf, "%llx",
                 static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(address)));
@@ -105,6 +118,7 @@ ServiceLine& ServiceLine::identifier(const void* address) {
 }
 
 void ServiceLine::endLine() {
+  if (!active_) return;
   std::string record = recordPrefix();
   record += line_;
   record += '\n';
@@ -113,7 +127,7 @@ void ServiceLine::endLine() {
 }
 
 ServiceLine& ServiceLine::dump(const void* data, std::size_t count) {
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  const auto* bytes = active_ ? static_cast<const std::uint8_t*>(data) : nullptr;
   for (std::size_t row = 0; bytes && row < count; row += 16) {
     line_ += "\n    ";
     std::size_t n = count - row < 16 ? count - row : 16;

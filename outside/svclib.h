@@ -19,6 +19,7 @@
 //   <local date and time> <product>/<component> <class> <number>: <text>
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -29,13 +30,25 @@
 
 namespace zw::svc {
 
-bool traceActive();
+namespace detail {
+// 0 until the service trace is first asked for (its sink is then built,
+// honouring ZELWIRE_SERVICE_TRACE), then 1 off or 2 on.
+extern std::atomic<int> gSinkState;
+bool buildSinkAndAsk();
+}  // namespace detail
+
+// Asked before every trace line: one load once the sink is built.
+inline bool traceActive() {
+  int state = detail::gSinkState.load(std::memory_order_relaxed);
+  return state == 2 || (state == 0 && detail::buildSinkAndAsk());
+}
 // Directs the service trace to a file ("-": standard error) and switches it
 // on; false when the file cannot be opened.
 bool openServiceTrace(const std::string& path);
 void closeServiceTrace();
 
-// One service trace record under construction.
+// One service trace record under construction.  A record begun while the
+// service trace is off is dropped as it is built: nothing is formatted.
 class ServiceLine {
  public:
   ServiceLine() = default;
@@ -53,6 +66,7 @@ class ServiceLine {
   void endDump();
 
  private:
+  bool active_ = traceActive();
   std::string line_;
 };
 

@@ -3,6 +3,8 @@
 // threads can send at the same time; create and destroy take it exclusively.
 // The lock guards the set only: as before, a caller must not destroy a
 // conversation while another thread is using it.
+// A thread that asks for the same handle again, with nothing removed in
+// between, is answered without the lock.
 #pragma once
 
 #include <cstddef>

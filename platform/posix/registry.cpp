@@ -6,7 +6,8 @@
 // unchanged.  A write takes an exclusive lock on "<file>.lock", reads the
 // file afresh, changes it and puts the new text in place with a rename, so
 // writers of several processes lose no update and a crash leaves the old or
-// the new file, never a torn one.
+// the new file, never a torn one.  Setting a value to what it already holds
+// writes nothing.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -71,22 +72,34 @@ struct Snapshot {
 std::mutex gCacheMutex;
 Snapshot gCache[2];
 
+bool sameFile(const Snapshot& cached, const struct stat& st) {
+  return cached.doc && cached.dev == st.st_dev && cached.ino == st.st_ino &&
+         cached.size == st.st_size && cached.mtime.tv_sec == st.st_mtim.tv_sec &&
+         cached.mtime.tv_nsec == st.st_mtim.tv_nsec;
+}
+
 std::shared_ptr<const reg::Document> load(RegRoot root) {
   static const auto empty = std::make_shared<const reg::Document>();
   std::string file = fileOf(root);
+  Snapshot& cached = gCache[root == RegRoot::CurrentUser ? 0 : 1];
+  // Every read asks the file system: an unchanged file costs one stat and no
+  // open.  A file replaced between the stat and the open below is caught by
+  // the fstat of what was opened.
+  struct stat st;
+  if (::stat(file.c_str(), &st) != 0) return empty;
+  {
+    std::lock_guard<std::mutex> lock(gCacheMutex);
+    if (sameFile(cached, st)) return cached.doc;
+  }
   int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return empty;
-  struct stat st;
   if (::fstat(fd, &st) != 0) {
     ::close(fd);
     return empty;
   }
-  Snapshot& cached = gCache[root == RegRoot::CurrentUser ? 0 : 1];
   {
     std::lock_guard<std::mutex> lock(gCacheMutex);
-    if (cached.doc && cached.dev == st.st_dev && cached.ino == st.st_ino &&
-        cached.size == st.st_size && cached.mtime.tv_sec == st.st_mtim.tv_sec &&
-        cached.mtime.tv_nsec == st.st_mtim.tv_nsec) {
+    if (sameFile(cached, st)) {
       ::close(fd);
       return cached.doc;
     }
@@ -164,6 +177,12 @@ std::string fullPath(RegRoot root, const char* subKey) {
   return path;
 }
 
+// A key or value name holding a line end would write a line of its own into
+// the file: a caller's text could then add keys or values.
+bool breaksALine(const char* name) {
+  return name && std::strpbrk(name, "\r\n") != nullptr;
+}
+
 }  // namespace
 
 long regOpenKey(RegRoot root, const char* subKey, RegKey* key) {
@@ -180,6 +199,7 @@ long regCreateKey(RegRoot root, const char* subKey, RegKey* key) {
   if (long rc = refusedWith(fault::Call::regCreateKey)) return rc;
   if (!key) return kErrorInvalidParameter;
   *key = nullptr;
+  if (breaksALine(subKey)) return kErrorInvalidParameter;
   std::string path = fullPath(root, subKey);
   if (!load(root)->exists(path)) {
     long rc = update(root, [&](reg::Document& doc) {
@@ -217,8 +237,19 @@ long regSetValue(RegKey key, const char* name, std::uint32_t type, const void* d
   if (long rc = refusedWith(fault::Call::regSetValue)) return rc;
   if (!key) return 6;
   if (!data && length) return kErrorInvalidParameter;
+  if (breaksALine(name)) return kErrorInvalidParameter;
   std::string valueName = name ? name : "";
   const auto* bytes = static_cast<const std::uint8_t*>(data);
+  // Writing what is stored already changes nothing: it takes no lock and
+  // rewrites no file (the connect stores the same cached address each time).
+  {
+    auto current = load(key->root);
+    const reg::Key* k = const_cast<reg::Document&>(*current).find(key->path);
+    const reg::Value* v = k ? const_cast<reg::Key*>(k)->find(valueName) : nullptr;
+    if (v && v->name == valueName && v->type == type && v->data.size() == length &&
+        (length == 0 || std::memcmp(v->data.data(), bytes, length) == 0))
+      return kErrorSuccess;
+  }
   return update(key->root, [&](reg::Document& doc) {
     reg::Key& k = doc.ensure(key->path);
     reg::Value v{valueName, type, std::vector<std::uint8_t>(bytes, bytes + length)};

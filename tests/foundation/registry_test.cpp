@@ -1,9 +1,11 @@
 // The registry stand-in: its file format, reads, atomic writes, several writers.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "platform/fault.h"
 
@@ -108,6 +110,60 @@ TEST_F(RegistryTest, WritesKeepOtherContentAndLeaveNoTemporaryFiles) {
   EXPECT_NE(text.find("\"keep\"=\"me\""), std::string::npos);
   for (const auto& entry : std::filesystem::directory_iterator(home()))
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos);
+}
+
+// Setting a value to what it holds leaves the file as it is (no rewrite, so
+// the same inode); any difference in data, type or name's case is written.
+TEST_F(RegistryTest, OnlyAChangedValueRewritesTheFile) {
+  struct Case {
+    const char* name;
+    std::uint32_t type;
+    std::vector<std::uint8_t> data;
+    bool rewritten;
+  };
+  const std::vector<std::uint8_t> seven = {7, 0, 0, 0};
+  const Case cases[] = {
+      {"v", plat::kRegDword, seven, false},
+      {"v", plat::kRegDword, {8, 0, 0, 0}, true},
+      {"v", plat::kRegBinary, seven, true},
+      {"v", plat::kRegDword, {7, 0, 0}, true},
+      {"V", plat::kRegDword, seven, true},
+      {"w", plat::kRegDword, seven, true},
+  };
+  for (const Case& c : cases) {
+    writeRegistry("[HKEY_CURRENT_USER\\K]\n\"v\"=dword:00000007\n");
+    struct stat before;
+    ASSERT_EQ(::stat((home() + "/registry.reg").c_str(), &before), 0);
+    plat::RegKey k = nullptr;
+    ASSERT_EQ(plat::regCreateKey(RegRoot::CurrentUser, "K", &k), 0);
+    EXPECT_EQ(plat::regSetValue(k, c.name, c.type, c.data.data(),
+                                static_cast<std::uint32_t>(c.data.size())),
+              0);
+    std::uint32_t type = 0, length = 8;
+    std::uint8_t back[8] = {};
+    EXPECT_EQ(plat::regQueryValue(k, c.name, &type, back, &length), 0);
+    plat::regCloseKey(k);
+    EXPECT_EQ(type, c.type) << c.name;
+    EXPECT_EQ(std::vector<std::uint8_t>(back, back + length), c.data) << c.name;
+    struct stat after;
+    ASSERT_EQ(::stat((home() + "/registry.reg").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino != before.st_ino, c.rewritten) << c.name << " " << c.data.size();
+  }
+}
+
+// A caller's text (a system name) becomes a key or value name: one holding
+// a line end must not add lines of its own to the file.
+TEST_F(RegistryTest, NamesWithLineEndsAreRefused) {
+  plat::RegKey k = nullptr;
+  EXPECT_EQ(plat::regCreateKey(RegRoot::CurrentUser, "Systems\\A\n[HKEY_CURRENT_USER\\X]", &k),
+            plat::kErrorInvalidParameter);
+  EXPECT_EQ(k, nullptr);
+  ASSERT_EQ(plat::regCreateKey(RegRoot::CurrentUser, "Systems\\B", &k), 0);
+  std::uint32_t v = 1;
+  EXPECT_EQ(plat::regSetValue(k, "IPAddr\r\n\"trace\"=dword:00000001", plat::kRegDword, &v, 4),
+            plat::kErrorInvalidParameter);
+  plat::regCloseKey(k);
+  EXPECT_EQ(readFile(home() + "/registry.reg").find("trace"), std::string::npos);
 }
 
 TEST_F(RegistryTest, InjectedFailuresAnswerTheirCode) {

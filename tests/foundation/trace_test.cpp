@@ -1,5 +1,6 @@
 // The trace switch, the trace file and its line format.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -160,6 +161,45 @@ TEST_F(TraceTest, LongTextsAreWrittenWhole) {
   std::string longText(100000, 'q');
   { ZoCoSock conversation; conversation.trace(longText.c_str()); }
   EXPECT_EQ(traceTexts(traceText())[0], longText);
+}
+
+// Lines are built on the stack up to a size and on the heap beyond it: the
+// bytes must be the same either way, newlines and number tails included.
+TEST_F(TraceTest, TailsAndNewlinesAreExactAtEveryLength) {
+  setTraceSwitch(2);
+  const std::string longText = std::string(600, 'a') + "\n" + std::string(600, 'b');
+  struct Case {
+    std::string text;
+    int writer;  // 0 trace, 1 traceRc, 2 traceValue
+    std::int32_t number;
+    std::string expected;  // the line's bytes after "] "
+  };
+  const Case cases[] = {
+      {"v", 2, 0, "v 0\r\n"},
+      {"v", 2, 2147483647, "v 2147483647\r\n"},
+      {"v", 2, -2147483647 - 1, "v -2147483648\r\n"},
+      {"rc", 1, -2147483647 - 1, "rc; errRC = -2147483648\r\n"},
+      {"two\nlines\n", 0, 0, "two\r\nlines\r\n\r\n"},
+      {longText, 2, -5, std::string(600, 'a') + "\r\n" + std::string(600, 'b') + " -5\r\n"},
+      {longText + "\n", 1, 10054,
+       std::string(600, 'a') + "\r\n" + std::string(600, 'b') + "\r\n; errRC = 10054\r\n"},
+  };
+  for (const Case& c : cases) {
+    ::unlink(tracePath().c_str());
+    {
+      ZoCoSock conversation;
+      if (c.writer == 0) conversation.trace(c.text.c_str());
+      if (c.writer == 1) conversation.traceRc(c.text.c_str(), c.number);
+      if (c.writer == 2) conversation.traceValue(c.text.c_str(), c.number);
+    }
+    // The line comes first; the destructor's disconnect lines follow it.
+    std::string text = traceText();
+    std::size_t start = text.find("] ");
+    ASSERT_NE(start, std::string::npos) << c.expected;
+    EXPECT_EQ(text.substr(start + 2, c.expected.size()), c.expected);
+    EXPECT_NE(text.find("] WINSOCK disconnect: Entry\r\n", start + 2 + c.expected.size()),
+              std::string::npos);
+  }
 }
 
 TEST_F(TraceTest, ServiceTraceGetsEveryLineWhileActive) {
