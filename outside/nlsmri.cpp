@@ -18,4 +18,9 @@ const char* MessageFile::text(std::uint32_t number) const {
   return texts_.emplace(number, std::move(text)).first->second.c_str();
 }
 
+void MessageFile::forget() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  texts_.clear();
+}
+
 }  // namespace zw::nlsmri

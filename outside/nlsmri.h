@@ -22,6 +22,10 @@ class MessageFile {
   // The text of a message, with its placeholders; "" when there is none.
   // The answer stays valid as long as the file object.
   const char* text(std::uint32_t number) const;
+  // Lets go of the texts read so far, so the next lookups read the file
+  // again (tests start each run of a path from the same state).  No answer
+  // of text() may be in use.
+  void forget() const;
 
  private:
   std::string name_;

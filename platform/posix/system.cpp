@@ -56,7 +56,8 @@ void setLastErrorFromErrno(int e) { tLastError = winErrorFromErrno(e); }
 // Threads are joinable: closing the handle of a thread that has ended joins
 // it, so no code of the thread is still running when the caller goes on (it
 // may unload the library); the thread of a handle closed while it runs is
-// kept as abandoned, for joinAbandonedThreads().
+// kept as abandoned, joined once it has ended by the next thread start or
+// handle close, or waited for by joinAbandonedThreads().
 // ---------------------------------------------------------------------------
 struct ThreadImpl {
   ThreadMain main;
@@ -87,10 +88,30 @@ void* threadStart(void* p) {
   t->release();
   return nullptr;
 }
+
+std::mutex gAbandonedMutex;
+std::vector<pthread_t> gAbandoned;
+
+// Joins the abandoned threads that have ended since: an ended thread holds
+// its stack until it is joined, and a process that cancels connect after
+// connect must not pile them up until the unload.
+void joinEndedAbandonedThreads() {
+  std::lock_guard<std::mutex> lock(gAbandonedMutex);
+  for (std::size_t i = 0; i < gAbandoned.size();) {
+    if (pthread_tryjoin_np(gAbandoned[i], nullptr) == 0) {
+      fault::countUnjoinedThread(-1);
+      gAbandoned[i] = gAbandoned.back();
+      gAbandoned.pop_back();
+    } else {
+      ++i;
+    }
+  }
+}
 }  // namespace
 
 Thread createThread(std::size_t stackSize, ThreadMain main, void* arg) {
   if (refused(fault::Call::createThread)) return nullptr;
+  joinEndedAbandonedThreads();
   auto* t = new (std::nothrow) ThreadImpl;
   if (!t) {
     tLastError = 8;  // ERROR_NOT_ENOUGH_MEMORY
@@ -112,6 +133,7 @@ Thread createThread(std::size_t stackSize, ThreadMain main, void* arg) {
     tLastError = 8;
     return nullptr;
   }
+  fault::countUnjoinedThread(1);
   fault::observe(fault::Call::createThread, 0, 1);
   return t;
 }
@@ -143,11 +165,6 @@ bool getExitCodeThread(Thread thread, std::uint32_t* code) {
   return true;
 }
 
-namespace {
-std::mutex gAbandonedMutex;
-std::vector<pthread_t> gAbandoned;
-}  // namespace
-
 bool closeHandle(Thread thread) {
   if (!thread) return false;
   bool done;
@@ -158,11 +175,13 @@ bool closeHandle(Thread thread) {
   pthread_t id = thread->id;
   if (done) {
     pthread_join(id, nullptr);  // only its last few instructions are left
+    fault::countUnjoinedThread(-1);
   } else {
     std::lock_guard<std::mutex> lock(gAbandonedMutex);
     gAbandoned.push_back(id);
   }
   thread->release();
+  joinEndedAbandonedThreads();
   return true;
 }
 
@@ -184,6 +203,7 @@ void joinAbandonedThreads(std::uint32_t milliseconds) {
     // A thread that does not end in time is let go: waiting for ever at an
     // unload would be worse.
     if (pthread_timedjoin_np(id, nullptr, &deadline) != 0) pthread_detach(id);
+    fault::countUnjoinedThread(-1);
   }
 }
 
