@@ -106,6 +106,19 @@ bool refused(fault::Call call, int* result) {
   return false;
 }
 
+// Takes a new descriptor (or the -1 of a failed call) into the socket table:
+// answers it, or -1 with the WSA code set.
+int adopt(int fd, Kind kind) {
+  if (fd < 0) return failErrno();
+  if (fd >= kMaxFd) {
+    ::close(fd);
+    return fail(kWsaEmfile);
+  }
+  gKinds[fd].store(kind, std::memory_order_relaxed);
+  fault::countSocket(1);
+  return fd;
+}
+
 // The POSIX level and name of the 4-byte integer options the library uses.
 bool posixOption(int level, int name, int* posixLevel, int* posixName) {
   if (level == kSolSocket && name == kSoSndBuf) {
@@ -215,18 +228,8 @@ Socket socket(int af, int type, int protocol) {
     fail(kWsaEprotonosupport);
     return kInvalidSocket;
   }
-  int fd = ::socket(AF_INET, posixType | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    failErrno();
-    return kInvalidSocket;
-  }
-  if (fd >= kMaxFd) {
-    ::close(fd);
-    fail(kWsaEmfile);
-    return kInvalidSocket;
-  }
-  gKinds[fd].store(kind, std::memory_order_relaxed);
-  fault::countSocket(1);
+  int fd = adopt(::socket(AF_INET, posixType | SOCK_CLOEXEC, 0), kind);
+  if (fd < 0) return kInvalidSocket;
   fault::observe(fault::Call::socket, fd, fd);
   return fd;
 }
@@ -299,17 +302,7 @@ Socket accept(Socket s, void* addr, int* addrLen) {
   do {
     fd = ::accept4(static_cast<int>(s), reinterpret_cast<sockaddr*>(&in), &len, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    failErrno();
-    return kInvalidSocket;
-  }
-  if (fd >= kMaxFd) {
-    ::close(fd);
-    fail(kWsaEmfile);
-    return kInvalidSocket;
-  }
-  gKinds[fd].store(kind, std::memory_order_relaxed);
-  fault::countSocket(1);
+  if (adopt(fd, kind) < 0) return kInvalidSocket;
   if (addr && addrLen) fromPosix(fd, in, addr, addrLen);
   fault::observe(fault::Call::accept, s, fd);
   return fd;
