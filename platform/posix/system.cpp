@@ -55,9 +55,9 @@ void setLastErrorFromErrno(int e) { tLastError = winErrorFromErrno(e); }
 // go last frees it, so a handle may be closed while the thread still runs.
 // Threads are joinable: closing the handle of a thread that has ended joins
 // it, so no code of the thread is still running when the caller goes on (it
-// may unload the library); the thread of a handle closed while it runs is
-// kept as abandoned, joined once it has ended by the next thread start or
-// handle close, or waited for by joinAbandonedThreads().
+// may unload the library).  The thread of a handle closed while it runs is
+// abandoned: it detaches itself when it ends, unless joinAbandonedThreads()
+// has taken it to wait for.
 // ---------------------------------------------------------------------------
 struct ThreadImpl {
   ThreadMain main;
@@ -66,6 +66,7 @@ struct ThreadImpl {
   std::mutex mutex;
   std::condition_variable ended;
   bool done = false;
+  bool abandoned = false;  // guarded by gAbandonedMutex
   std::uint32_t exitCode = kStillActive;
   std::atomic<int> holds{2};
 
@@ -75,43 +76,42 @@ struct ThreadImpl {
 };
 
 namespace {
+// The abandoned threads still running.  Taken before a thread's own mutex.
+std::mutex gAbandonedMutex;
+std::vector<pthread_t> gAbandoned;
+
 void* threadStart(void* p) {
   auto* t = static_cast<ThreadImpl*>(p);
   std::uint32_t code = t->main(t->arg);
   {
-    std::lock_guard<std::mutex> lock(t->mutex);
-    t->exitCode = code;
-    t->done = true;
+    std::lock_guard<std::mutex> abandonedLock(gAbandonedMutex);
+    {
+      std::lock_guard<std::mutex> lock(t->mutex);
+      t->exitCode = code;
+      t->done = true;
+    }
+    // Nobody will join an abandoned thread that is still listed: it lets go
+    // of itself, so an ended thread holds no stack.
+    if (t->abandoned) {
+      for (auto it = gAbandoned.begin(); it != gAbandoned.end(); ++it) {
+        if (pthread_equal(*it, t->id)) {
+          gAbandoned.erase(it);
+          pthread_detach(pthread_self());
+          fault::countUnjoinedThread(-1);
+          break;
+        }
+      }
+    }
   }
   t->ended.notify_all();
   fault::countThread(-1);
   t->release();
   return nullptr;
 }
-
-std::mutex gAbandonedMutex;
-std::vector<pthread_t> gAbandoned;
-
-// Joins the abandoned threads that have ended since: an ended thread holds
-// its stack until it is joined, and a process that cancels connect after
-// connect must not pile them up until the unload.
-void joinEndedAbandonedThreads() {
-  std::lock_guard<std::mutex> lock(gAbandonedMutex);
-  for (std::size_t i = 0; i < gAbandoned.size();) {
-    if (pthread_tryjoin_np(gAbandoned[i], nullptr) == 0) {
-      fault::countUnjoinedThread(-1);
-      gAbandoned[i] = gAbandoned.back();
-      gAbandoned.pop_back();
-    } else {
-      ++i;
-    }
-  }
-}
 }  // namespace
 
 Thread createThread(std::size_t stackSize, ThreadMain main, void* arg) {
   if (refused(fault::Call::createThread)) return nullptr;
-  joinEndedAbandonedThreads();
   auto* t = new (std::nothrow) ThreadImpl;
   if (!t) {
     tLastError = 8;  // ERROR_NOT_ENOUGH_MEMORY
@@ -167,21 +167,24 @@ bool getExitCodeThread(Thread thread, std::uint32_t* code) {
 
 bool closeHandle(Thread thread) {
   if (!thread) return false;
+  pthread_t id = thread->id;
   bool done;
   {
-    std::lock_guard<std::mutex> lock(thread->mutex);
-    done = thread->done;
+    std::lock_guard<std::mutex> abandonedLock(gAbandonedMutex);
+    {
+      std::lock_guard<std::mutex> lock(thread->mutex);
+      done = thread->done;
+    }
+    if (!done) {
+      thread->abandoned = true;
+      gAbandoned.push_back(id);
+    }
   }
-  pthread_t id = thread->id;
   if (done) {
     pthread_join(id, nullptr);  // only its last few instructions are left
     fault::countUnjoinedThread(-1);
-  } else {
-    std::lock_guard<std::mutex> lock(gAbandonedMutex);
-    gAbandoned.push_back(id);
   }
   thread->release();
-  joinEndedAbandonedThreads();
   return true;
 }
 
