@@ -16,7 +16,7 @@ namespace {
 const std::vector<zw::cli::KnownOption> kSpecs = {
     {"--system", true}, {"--send", true}, {"--ipx", false}, {"-v", false}, {"--user", true}};
 
-const zw::cli::KnownOption* specOf(const std::string& name) {
+const zw::cli::KnownOption* knownOption(const std::string& name) {
   for (const auto& s : kSpecs)
     if (s.name == name) return &s;
   return nullptr;
@@ -35,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (zw::cli::parseArguments(args, kSpecs, &parsed, &error)) {
     std::size_t consumed = parsed.positionals.size();
     for (const auto& option : parsed.options) {
-      const zw::cli::KnownOption* spec = specOf(option.name);
-      ZW_FUZZ_CHECK(spec != nullptr);
-      ZW_FUZZ_CHECK(spec->takesValue || option.value.empty());
+      const zw::cli::KnownOption* known = knownOption(option.name);
+      ZW_FUZZ_CHECK(known != nullptr);
+      ZW_FUZZ_CHECK(known->takesValue || option.value.empty());
       consumed += 1;
     }
     ZW_FUZZ_CHECK(consumed <= args.size());
