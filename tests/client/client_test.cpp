@@ -22,6 +22,7 @@ namespace {
 
 using zw::test::HomeTest;
 using zw::test::kCommKey;
+using zw::test::inOrder;
 using zw::test::readFile;
 
 constexpr const char* kHost = "127.0.0.9";
@@ -36,17 +37,6 @@ std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
-// Texts that must appear in `text` in this order.
-::testing::AssertionResult inOrder(const std::string& text, const std::vector<std::string>& parts) {
-  std::size_t at = 0;
-  for (const std::string& part : parts) {
-    std::size_t found = text.find(part, at);
-    if (found == std::string::npos)
-      return ::testing::AssertionFailure() << "'" << part << "' missing (in order) from:\n" << text;
-    at = found + part.size();
-  }
-  return ::testing::AssertionSuccess();
-}
 
 class ClientTest : public HomeTest {
  protected:

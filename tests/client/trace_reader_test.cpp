@@ -1,6 +1,7 @@
 // The trace reader on trace texts made here line by line: grouping per
 // conversation, dumps, times, the decoded datastreams, and whatever else a
 // trace file may hold.
+#include "tests/support/support.h"
 #include "tools/client/trace_reader.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 
 namespace zw::cli {
 namespace {
+
+using zw::test::inOrder;
 
 // A trace line as the library writes it, in text mode: every newline of the
 // text becomes CR LF, and one ends the line.
@@ -36,16 +39,6 @@ std::vector<std::uint8_t> bytes(const std::string& hex) {
   return out;
 }
 
-::testing::AssertionResult inOrder(const std::string& text, const std::vector<std::string>& parts) {
-  std::size_t at = 0;
-  for (const std::string& part : parts) {
-    std::size_t found = text.find(part, at);
-    if (found == std::string::npos)
-      return ::testing::AssertionFailure() << "'" << part << "' missing (in order) from:\n" << text;
-    at = found + part.size();
-  }
-  return ::testing::AssertionSuccess();
-}
 
 std::string render(const std::string& text) { return renderTrace(parseTrace(text), {}); }
 

@@ -53,6 +53,17 @@ void HomeTest::setTraceSwitchAndLimit(std::uint32_t value, std::uint32_t limit) 
 std::string HomeTest::traceText() const { return readFile(tracePath()); }
 bool HomeTest::traceExists() const { return fileExists(tracePath()); }
 
+::testing::AssertionResult inOrder(const std::string& text, const std::vector<std::string>& parts) {
+  std::size_t at = 0;
+  for (const std::string& part : parts) {
+    std::size_t found = text.find(part, at);
+    if (found == std::string::npos)
+      return ::testing::AssertionFailure() << "'" << part << "' missing (in order) from:\n" << text;
+    at = found + part.size();
+  }
+  return ::testing::AssertionSuccess();
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;

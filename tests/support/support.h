@@ -35,6 +35,9 @@ bool fileExists(const std::string& path);
 // count and conversation tag ("1234> [abc] text" -> "text").
 std::vector<std::string> traceTexts(const std::string& text);
 
+// Texts that must appear in `text` in this order.
+::testing::AssertionResult inOrder(const std::string& text, const std::vector<std::string>& parts);
+
 inline constexpr const char* kCommKey =
     "HKEY_CURRENT_USER\\Software\\Morvex\\Varnilo\\CurrentVersion\\Internal_Components\\"
     "Communication";
