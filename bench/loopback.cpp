@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -46,6 +47,12 @@ int listenOn(const std::string& address, std::uint16_t port, std::uint16_t* boun
 }  // namespace
 
 bool LoopbackPeer::start() {
+  epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+  if (epoll_ < 0) {
+    std::fprintf(stderr, "zw_bench: epoll_create1: %s\n", std::strerror(errno));
+    return false;
+  }
+  dataThread_ = std::thread([this] { dataLoop(); });
   const struct {
     const char* name;
     std::uint16_t port;
@@ -73,16 +80,23 @@ void LoopbackPeer::stop() {
   stopping_ = true;
   for (std::thread& t : acceptors_) t.join();
   acceptors_.clear();
+  if (dataThread_.joinable()) dataThread_.join();
   for (int fd : listeners_) ::close(fd);
   listeners_.clear();
   std::vector<std::thread> workers;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    // Wakes the workers still blocked on a connection the client left open.
+    // Wakes the mapper workers still blocked on a connection the client left
+    // open; the data thread's connections are closed here.
     for (int fd : open_) ::shutdown(fd, SHUT_RDWR);
     workers.swap(workers_);
   }
   for (std::thread& t : workers) t.join();
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (int fd : open_) ::close(fd);
+  open_.clear();
+  if (epoll_ >= 0) ::close(epoll_);
+  epoll_ = -1;
 }
 
 std::uint16_t LoopbackPeer::port(const std::string& service) const {
@@ -98,25 +112,49 @@ void LoopbackPeer::acceptLoop(int listener, Role role) {
     if (fd < 0) continue;
     std::lock_guard<std::mutex> lock(mutex_);
     open_.push_back(fd);
-    workers_.emplace_back([this, fd, role] { serve(fd, role); });
+    if (role == Role::kMapper) {
+      workers_.emplace_back([this, fd] {
+        serveMapper(fd);
+        closeConnection(fd);
+      });
+      continue;
+    }
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = (static_cast<std::uint64_t>(role) << 32) | static_cast<std::uint32_t>(fd);
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
+      open_.pop_back();
+      ::close(fd);
+    }
   }
 }
 
-void LoopbackPeer::serve(int fd, Role role) {
-  if (role == Role::kMapper) {
-    serveMapper(fd);
-  } else {
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    std::vector<char> buffer(256 * 1024);
-    for (;;) {
-      ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      if (role == Role::kEcho && !rawSendAll(fd, buffer.data(), static_cast<std::size_t>(n)))
-        break;
+void LoopbackPeer::dataLoop() {
+  std::vector<char> buffer(256 * 1024);
+  epoll_event events[16];
+  while (!stopping_) {
+    int ready = ::epoll_wait(epoll_, events, 16, 100);
+    for (int i = 0; i < ready; ++i) {
+      int fd = static_cast<int>(events[i].data.u64 & 0xFFFFFFFFu);
+      auto role = static_cast<Role>(events[i].data.u64 >> 32);
+      // Level-triggered: one read per wake-up, so a busy connection does not
+      // starve the other.
+      ssize_t n = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+      if (n > 0 && role == Role::kSink) {
+        sunk_.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_release);
+        continue;
+      }
+      if (n > 0 && rawSendAll(fd, buffer.data(), static_cast<std::size_t>(n))) continue;
+      ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+      closeConnection(fd);
     }
   }
+}
+
+void LoopbackPeer::closeConnection(int fd) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto it = open_.begin(); it != open_.end(); ++it) {
     if (*it == fd) {

@@ -16,7 +16,11 @@ namespace zw::bench {
 
 // A peer on one loopback address: the server mapper at port 449 answers the
 // ports of "sink" (reads and drops everything) and "echo" (sends every byte
-// back).  Each connection is served by a thread of its own.
+// back).  Mapper connections get a thread each; every sink and echo
+// connection is served by one data thread, so that zelwire's connection and
+// the raw client's meet the same thread, on the same core, with the same
+// wake-up cost (with a thread per connection one of the two would often sit
+// on the idle core and answer several times slower).
 class LoopbackPeer {
  public:
   explicit LoopbackPeer(std::string address) : address_(std::move(address)) {}
@@ -29,21 +33,27 @@ class LoopbackPeer {
   void stop();
 
   const std::string& address() const { return address_; }
+  // Bytes the sink has read, over all its connections.
+  std::uint64_t sunk() const { return sunk_.load(std::memory_order_acquire); }
   std::uint16_t port(const std::string& service) const;
 
  private:
   enum class Role { kMapper, kSink, kEcho };
   void acceptLoop(int listener, Role role);
-  void serve(int fd, Role role);
+  void dataLoop();
   void serveMapper(int fd);
+  void closeConnection(int fd);
 
   std::string address_;
   std::map<std::string, std::uint16_t> ports_;
   std::vector<int> listeners_;
   std::vector<std::thread> acceptors_;
   std::atomic<bool> stopping_{false};
+  std::atomic<std::uint64_t> sunk_{0};
+  int epoll_ = -1;          // the sink and echo connections
+  std::thread dataThread_;
   std::mutex mutex_;
-  std::vector<std::thread> workers_;
+  std::vector<std::thread> workers_;  // mapper connections
   std::vector<int> open_;  // accepted connections still open
 };
 
