@@ -6,7 +6,7 @@
 // host simulator on 127.0.0.9 (connects with sign-on, the connection check)
 // and a peer of its own on 127.0.0.20 (sink and echo for sends and replies).
 //
-// Each case runs 15 short repetitions, interleaved at random with the other
+// Each case runs 31 short repetitions, interleaved at random with the other
 // cases so that a burst of load on the machine hits both sides alike; the
 // table at the end compares the medians.  ZW_BENCH_SMALL=1 shrinks the
 // largest registry of live conversations, for a quick check that every case
@@ -602,7 +602,7 @@ int main(int argc, char** argv) {
   // Many short repetitions, interleaved: a burst of load from elsewhere on
   // the machine then shifts a few samples of both sides instead of a whole
   // case, and the medians stay put.
-  std::string reps = "--benchmark_repetitions=15";
+  std::string reps = "--benchmark_repetitions=31";
   std::string minTime = "--benchmark_min_time=0.2";
   std::string interleave = "--benchmark_enable_random_interleaving=true";
   if (!hasFlag(argc, argv, "--benchmark_repetitions")) args.push_back(reps.data());
