@@ -136,7 +136,10 @@ long update(RegRoot root, Change change) {
   rc = change(doc);
   if (rc == kErrorSuccess) {
     std::string text = reg::format(doc);
-    std::string temp = file + ".tmp." + std::to_string(::getpid());
+    // The lock serialises writers, so one temporary name serves them all: a
+    // writer killed mid-write leaves it behind only until the next write
+    // takes it over.
+    std::string temp = file + ".tmp";
     int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (out < 0) {
       rc = kErrorAccessDenied;
