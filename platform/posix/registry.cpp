@@ -1,7 +1,10 @@
 // The registry stand-in: each root key is one text file in regedit's export
 // format (regfile.h), at the places paths.h names.
 //
-// A read sees the file as it is at the time of the call; a parsed copy is
+// A key reads the file as it was when the key was opened (or last written
+// through), so the queries made on one key agree with each other (a value's
+// size and then its bytes, the names of an enumeration) and cost no further
+// look at the file; opening a key sees the file as it is.  A parsed copy is
 // kept and reused while the file's identity, size and modification time are
 // unchanged.  A write takes an exclusive lock on "<file>.lock", reads the
 // file afresh, changes it and puts the new text in place with a rename, so
@@ -29,6 +32,9 @@ namespace zw::plat {
 struct RegKeyImpl {
   RegRoot root;
   std::string path;  // full path, root included
+  // The file as read at the open; null after a write through the key, so
+  // the next query reads it afresh.
+  std::shared_ptr<const reg::Document> seen;
 };
 
 namespace {
@@ -193,8 +199,9 @@ long regOpenKey(RegRoot root, const char* subKey, RegKey* key) {
   if (!key) return kErrorInvalidParameter;
   *key = nullptr;
   std::string path = fullPath(root, subKey);
-  if (path != rootName(root) && !load(root)->exists(path)) return kErrorFileNotFound;
-  *key = new (std::nothrow) RegKeyImpl{root, path};
+  auto doc = load(root);
+  if (path != rootName(root) && !doc->exists(path)) return kErrorFileNotFound;
+  *key = new (std::nothrow) RegKeyImpl{root, path, std::move(doc)};
   return *key ? kErrorSuccess : 14;  // ERROR_OUTOFMEMORY
 }
 
@@ -204,14 +211,16 @@ long regCreateKey(RegRoot root, const char* subKey, RegKey* key) {
   *key = nullptr;
   if (breaksALine(subKey)) return kErrorInvalidParameter;
   std::string path = fullPath(root, subKey);
-  if (!load(root)->exists(path)) {
+  auto seen = load(root);
+  if (!seen->exists(path)) {
     long rc = update(root, [&](reg::Document& doc) {
       doc.ensure(path);
       return kErrorSuccess;
     });
     if (rc != kErrorSuccess) return rc;
+    seen = nullptr;
   }
-  *key = new (std::nothrow) RegKeyImpl{root, path};
+  *key = new (std::nothrow) RegKeyImpl{root, path, std::move(seen)};
   return *key ? kErrorSuccess : 14;
 }
 
@@ -219,7 +228,7 @@ long regQueryValue(RegKey key, const char* name, std::uint32_t* type, void* data
                    std::uint32_t* length) {
   if (long rc = refusedWith(fault::Call::regQueryValue)) return rc;
   if (!key) return 6;  // ERROR_INVALID_HANDLE
-  auto doc = load(key->root);
+  auto doc = key->seen ? key->seen : load(key->root);
   const reg::Key* k = const_cast<reg::Document&>(*doc).find(key->path);
   if (!k) return kErrorFileNotFound;
   const reg::Value* v = const_cast<reg::Key*>(k)->find(name ? name : "");
@@ -245,6 +254,7 @@ long regSetValue(RegKey key, const char* name, std::uint32_t type, const void* d
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   // Writing what is stored already changes nothing: it takes no lock and
   // rewrites no file (the connect stores the same cached address each time).
+  // The comparison reads the file as it is now, not as the key saw it.
   {
     auto current = load(key->root);
     const reg::Key* k = const_cast<reg::Document&>(*current).find(key->path);
@@ -253,6 +263,7 @@ long regSetValue(RegKey key, const char* name, std::uint32_t type, const void* d
         (length == 0 || std::memcmp(v->data.data(), bytes, length) == 0))
       return kErrorSuccess;
   }
+  key->seen = nullptr;
   return update(key->root, [&](reg::Document& doc) {
     reg::Key& k = doc.ensure(key->path);
     reg::Value v{valueName, type, std::vector<std::uint8_t>(bytes, bytes + length)};
@@ -268,6 +279,7 @@ long regDeleteValue(RegKey key, const char* name) {
   if (long rc = refusedWith(fault::Call::regDeleteValue)) return rc;
   if (!key) return 6;
   std::string valueName = name ? name : "";
+  key->seen = nullptr;
   return update(key->root, [&](reg::Document& doc) {
     reg::Key* k = doc.find(key->path);
     if (!k) return kErrorFileNotFound;
@@ -284,7 +296,8 @@ long regDeleteValue(RegKey key, const char* name) {
 long regEnumKey(RegKey key, std::uint32_t index, std::string* name) {
   if (long rc = refusedWith(fault::Call::regEnumKey)) return rc;
   if (!key || !name) return 6;
-  std::vector<std::string> names = load(key->root)->subkeys(key->path);
+  std::vector<std::string> names =
+      (key->seen ? key->seen : load(key->root))->subkeys(key->path);
   if (index >= names.size()) return 259;  // ERROR_NO_MORE_ITEMS
   *name = names[index];
   return kErrorSuccess;

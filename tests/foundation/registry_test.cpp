@@ -102,6 +102,36 @@ TEST_F(RegistryTest, SmallBufferAnswersMoreData) {
   plat::regCloseKey(k);
 }
 
+// A value's size and then its bytes, read through one key, agree even when
+// another writer replaces the file between the two queries; the next key
+// opened sees the new file.  A write through the key is seen by its next
+// query.
+TEST_F(RegistryTest, QueriesOfOneKeyAgreeWithEachOther) {
+  writeRegistry("[HKEY_CURRENT_USER\\K]\n\"s\"=\"short\"\n");
+  plat::RegKey k;
+  ASSERT_EQ(plat::regOpenKey(RegRoot::CurrentUser, "K", &k), 0);
+  std::uint32_t type = 0, length = 0;
+  ASSERT_EQ(plat::regQueryValue(k, "s", &type, nullptr, &length), 0);
+  ASSERT_EQ(length, 6u);
+  writeRegistry("[HKEY_CURRENT_USER\\K]\n\"s\"=\"a good deal longer\"\n");
+  char buf[32] = {};
+  EXPECT_EQ(plat::regQueryValue(k, "s", &type, buf, &length), 0);
+  EXPECT_STREQ(buf, "short");
+  plat::RegKey fresh;
+  ASSERT_EQ(plat::regOpenKey(RegRoot::CurrentUser, "K", &fresh), 0);
+  length = sizeof buf;
+  EXPECT_EQ(plat::regQueryValue(fresh, "s", &type, buf, &length), 0);
+  EXPECT_STREQ(buf, "a good deal longer");
+  plat::regCloseKey(fresh);
+  const std::uint32_t seven = 7;
+  ASSERT_EQ(plat::regSetValue(k, "n", plat::kRegDword, &seven, 4), 0);
+  std::uint32_t value = 0;
+  length = 4;
+  EXPECT_EQ(plat::regQueryValue(k, "n", &type, &value, &length), 0);
+  EXPECT_EQ(value, 7u);
+  plat::regCloseKey(k);
+}
+
 TEST_F(RegistryTest, WritesKeepOtherContentAndLeaveNoTemporaryFiles) {
   writeRegistry("[HKEY_CURRENT_USER\\Other]\n\"keep\"=\"me\"\n");
   ASSERT_EQ(setDword("New\\Deep", "v", 7), 0);
