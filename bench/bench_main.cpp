@@ -8,10 +8,10 @@
 //
 // Each case runs 31 short repetitions, interleaved at random with the other
 // cases so that a burst of load on the machine hits both sides alike; the
-// table at the end compares the medians.  ZW_BENCH_SMALL=1 shrinks the
-// largest registry of live conversations, for a quick check that every case
-// runs.  The exit status is 1 only when a case could not run; figures never
-// fail it.
+// table at the end compares the medians (docs/bench.md says how to read it).
+// ZW_BENCH_SMALL=1 shrinks the largest registry of live conversations, for a
+// quick check that every case runs.  The exit status is 1 only when a case
+// could not run; figures never fail it.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <unistd.h>
