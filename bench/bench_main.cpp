@@ -146,9 +146,9 @@ void runPaired(benchmark::State& state, ZwOp zw, RawOp raw, Settle settle) {
     settle();
     failed = failed || !raw();
   }
+  // A skipped state runs no iteration.
   if (failed) state.SkipWithError("warm-up failed");
   for (auto _ : state) {
-    if (failed) break;
     for (int turn = 0; turn < 2 && !failed; ++turn) {
       bool zwTurn = (turn == 0) == zwFirst;
       settle();

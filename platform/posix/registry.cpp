@@ -186,6 +186,12 @@ std::string fullPath(RegRoot root, const char* subKey) {
   return path;
 }
 
+// The file as the key sees it: as read at the open, or afresh after a write
+// through the key.
+std::shared_ptr<const reg::Document> fileSeenBy(const RegKeyImpl* key) {
+  return key->seen ? key->seen : load(key->root);
+}
+
 // A key or value name holding a line end would write a line of its own into
 // the file: a caller's text could then add keys or values.
 bool breaksALine(const char* name) {
@@ -228,7 +234,7 @@ long regQueryValue(RegKey key, const char* name, std::uint32_t* type, void* data
                    std::uint32_t* length) {
   if (long rc = refusedWith(fault::Call::regQueryValue)) return rc;
   if (!key) return 6;  // ERROR_INVALID_HANDLE
-  auto doc = key->seen ? key->seen : load(key->root);
+  auto doc = fileSeenBy(key);
   const reg::Key* k = const_cast<reg::Document&>(*doc).find(key->path);
   if (!k) return kErrorFileNotFound;
   const reg::Value* v = const_cast<reg::Key*>(k)->find(name ? name : "");
@@ -296,8 +302,7 @@ long regDeleteValue(RegKey key, const char* name) {
 long regEnumKey(RegKey key, std::uint32_t index, std::string* name) {
   if (long rc = refusedWith(fault::Call::regEnumKey)) return rc;
   if (!key || !name) return 6;
-  std::vector<std::string> names =
-      (key->seen ? key->seen : load(key->root))->subkeys(key->path);
+  std::vector<std::string> names = fileSeenBy(key)->subkeys(key->path);
   if (index >= names.size()) return 259;  // ERROR_NO_MORE_ITEMS
   *name = names[index];
   return kErrorSuccess;
